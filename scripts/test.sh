@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds both builds from scratch if needed and runs every test: the native unit tests, then the
+# Windows build's unit and end-to-end tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+cmake --preset host
+cmake --build --preset host
+ctest --preset host
+
+cmake --preset mingw
+cmake --build --preset mingw
+source scripts/wine-env.sh
+trap wine_stop EXIT
+wine_prepare
+ctest --preset mingw

@@ -1,0 +1,21 @@
+// UTF-8 <-> UTF-16 conversion: the one place texts change encoding.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tevra {
+
+// Fails on an unpaired surrogate.
+std::optional<std::string> utf16_to_utf8(std::u16string_view text);
+
+// An unpaired surrogate becomes U+FFFD.
+std::string utf16_to_utf8_lossy(std::u16string_view text);
+
+// Malformed UTF-8 becomes U+FFFD.
+std::u16string utf8_to_utf16(std::string_view text);
+
+inline std::u16string ascii_to_utf16(std::string_view text) { return {text.begin(), text.end()}; }
+
+}  // namespace tevra

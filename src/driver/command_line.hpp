@@ -1,0 +1,35 @@
+// Splitting the process command line and reading the options. Portable.
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tevra {
+
+inline constexpr std::string_view usage_text =
+    "TevraRemoteUpdater\n"
+    "  --apply-msi <path> --expected-version <ver>\n"
+    "  --mark-awaiting-first-start\n";
+
+// Splits a non-empty command line by the Windows program-argument convention. Element 0 is the
+// program name as written; an empty command line is the caller's business (it has no head).
+std::vector<std::u16string> split_command_line(std::u16string_view command_line);
+
+// "-h" or "--help" anywhere, argument 0 and option values included.
+bool asks_for_help(const std::vector<std::string>& args);
+
+struct ApplyRequest {
+    std::string msi_path;
+    std::string expected_version;
+};
+struct MarkAwaitingFirstStart {};
+
+using Command = std::variant<ApplyRequest, MarkAwaitingFirstStart>;
+
+// Reads the options after argument 0; a failure is the text the driver reports.
+std::expected<Command, std::string> scan_options(const std::vector<std::string>& args);
+
+}  // namespace tevra

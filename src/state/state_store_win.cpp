@@ -1,0 +1,204 @@
+#include "state/state_store.hpp"
+
+#include "common/paths.hpp"
+#include "win/environment.hpp"
+#include "win/system_error.hpp"
+#include "win/system_path.hpp"
+#include "win/unique_handle.hpp"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace tevra {
+namespace {
+
+using win::system_path;
+using win::wide;
+
+// Not declared by every SDK's headers; the value is fixed by the system's ABI.
+constexpr auto file_rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+std::unexpected<std::string> system_failure(DWORD code) { return std::unexpected(win::system_error_text(code)); }
+
+bool is_directory(const std::u16string& path) {
+    DWORD attributes = ::GetFileAttributesW(wide(system_path(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::u16string parent_of(std::u16string_view path) {
+    std::size_t end = path.size();
+    while (end > 0 && (path[end - 1] == u'\\' || path[end - 1] == u'/')) --end;
+    while (end > 0 && path[end - 1] != u'\\' && path[end - 1] != u'/') --end;
+    // Drop the separators before the last name, but keep a root ("\\", "C:\\").
+    while (end > 1 && (path[end - 1] == u'\\' || path[end - 1] == u'/') && path[end - 2] != u':' &&
+           path[end - 2] != u'\\' && path[end - 2] != u'/') {
+        --end;
+    }
+    return std::u16string(path.substr(0, end));
+}
+
+// Creates `path` and its missing ancestors. An existing directory is fine; anything else in the
+// way is the system's error (183 for a file).
+std::expected<void, std::string> create_directory_tree(const std::u16string& path) {
+    std::vector<std::u16string> missing;
+    std::u16string current = path;
+    for (;;) {
+        if (current.empty()) break;
+        if (::CreateDirectoryW(wide(system_path(current)), nullptr)) break;
+        DWORD error = ::GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND) {
+            std::u16string parent = parent_of(current);
+            if (parent == current) return system_failure(error);
+            missing.push_back(std::move(current));
+            current = std::move(parent);
+            continue;
+        }
+        if (is_directory(current)) break;
+        return system_failure(error);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (!::CreateDirectoryW(wide(system_path(*it)), nullptr)) {
+            DWORD error = ::GetLastError();
+            if (!is_directory(*it)) return system_failure(error);
+        }
+    }
+    return {};
+}
+
+std::expected<void, std::string> truncate_file(HANDLE file) {
+    FILE_ALLOCATION_INFO allocation{};
+    if (::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof allocation)) return {};
+    FILE_END_OF_FILE_INFO end_of_file{};
+    if (::SetFileInformationByHandle(file, FileEndOfFileInfo, &end_of_file, sizeof end_of_file)) return {};
+    return system_failure(::GetLastError());
+}
+
+std::expected<void, std::string> write_all(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return system_failure(::GetLastError());
+        if (written == 0) return std::unexpected(std::string("failed to write whole buffer"));
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+// Writes the temporary file completely and durably. Read-only sharing keeps a second save from
+// writing into the same file at the same time: it fails instead, and the state file stays whole.
+std::expected<void, std::string> write_temporary_file(const std::u16string& path, std::string_view bytes) {
+    win::UniqueFile file(::CreateFileW(wide(system_path(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                       OPEN_ALWAYS, 0, nullptr));
+    if (!file) return system_failure(::GetLastError());
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (auto truncated = truncate_file(file.get()); !truncated) return truncated;
+    }
+    if (auto written = write_all(file.get(), bytes); !written) return written;
+    // Without the flush a power loss could leave an empty or partial state file after the rename.
+    if (!::FlushFileBuffers(file.get())) return system_failure(::GetLastError());
+    return {};
+}
+
+std::expected<void, std::string> rename_by_handle(const std::u16string& source, const std::u16string& target) {
+    constexpr DWORD access_denied = ERROR_ACCESS_DENIED;
+    win::UniqueFile file(::CreateFileW(wide(system_path(source)), DELETE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return system_failure(access_denied);
+
+    std::u16string target_path = system_path(target);
+    std::size_t name_bytes = target_path.size() * sizeof(char16_t);
+    if (name_bytes > 0xFFFFFFFFu) return system_failure(access_denied);
+    std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(char16_t);
+    std::unique_ptr<std::byte[]> buffer(new (std::nothrow) std::byte[size]());
+    if (!buffer) return std::unexpected(std::string("out of memory"));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(info->FileName, target_path.c_str(), name_bytes + sizeof(char16_t));
+
+    if (::SetFileInformationByHandle(file.get(), file_rename_info_ex, info, static_cast<DWORD>(size))) return {};
+    DWORD error = ::GetLastError();
+    return system_failure(error == ERROR_DIR_NOT_EMPTY ? error : access_denied);
+}
+
+}  // namespace
+
+std::u16string product_data_dir() {
+    if (auto local = win::environment_variable(u"LOCALAPPDATA")) return join_path(*local, product_dir_name);
+    if (auto profile = win::environment_variable(u"USERPROFILE")) {
+        return join_path(join_path(join_path(*profile, u"AppData"), u"Local"), product_dir_name);
+    }
+    return join_path(u".", product_dir_name);
+}
+
+std::u16string updates_dir() { return join_path(product_data_dir(), u"Updates"); }
+
+std::u16string state_file_path() { return join_path(product_data_dir(), state_file_name); }
+
+std::optional<std::string> read_state_file() {
+    win::UniqueFile file(::CreateFileW(wide(system_path(state_file_path())), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       0, nullptr));
+    if (!file) return std::nullopt;
+    try {
+        std::string bytes;
+        LARGE_INTEGER size{};
+        if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+        char chunk[16384];
+        for (;;) {
+            DWORD read = 0;
+            if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) return std::nullopt;
+            if (read == 0) return bytes;
+            bytes.append(chunk, read);
+        }
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+std::expected<void, std::string> save_state(const UpdateStateFile& state) {
+    std::u16string product_dir = product_data_dir();
+    std::u16string staging_dir = join_path(product_dir, u"Updates");
+    for (const std::u16string& dir :
+         {staging_dir, join_path(staging_dir, u"Recovery"), join_path(product_dir, u"CrashReports")}) {
+        if (auto created = create_directory_tree(dir); !created) return created;
+    }
+
+    // The writer gives an empty text only when memory ran out.
+    std::string text = state_to_json(state);
+    if (text.empty()) return std::unexpected(std::string("out of memory"));
+
+    std::u16string temporary_path = join_path(product_dir, temporary_file_name);
+    std::u16string target_path = join_path(product_dir, state_file_name);
+    if (auto written = write_temporary_file(temporary_path, text); !written) return written;
+
+    if (::MoveFileExW(wide(system_path(temporary_path)), wide(system_path(target_path)), MOVEFILE_REPLACE_EXISTING)) {
+        return {};
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED) return rename_by_handle(temporary_path, target_path);
+    return system_failure(error);
+}
+
+UpdateStateFile default_state() {
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    return default_state_at(unix_time_from_filetime(ticks));
+}
+
+UpdateStateFile load_state() {
+    if (auto bytes = read_state_file()) {
+        if (auto state = state_from_json(*bytes)) return std::move(*state);
+    }
+    return default_state();
+}
+
+}  // namespace tevra

@@ -1,0 +1,54 @@
+// The persisted update state record and its exact JSON text. Portable: no file or console access.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tevra {
+
+enum class UpdatePhase : std::uint8_t {
+    idle,
+    downloaded,
+    applying,
+    awaiting_first_start,
+    healthy,
+    rollback_required,
+    failed,
+};
+
+// Field order is the key order of the file and the element order of the array form.
+struct UpdateStateFile {
+    UpdatePhase phase = UpdatePhase::idle;
+    std::string current_version;
+    std::optional<std::string> candidate_version;
+    std::optional<std::string> staged_msi;
+    std::optional<std::string> last_error;
+    std::optional<std::string> last_accepted_version;
+    std::uint64_t updated_unix = 0;
+
+    bool operator==(const UpdateStateFile&) const = default;
+};
+
+inline constexpr std::string_view product_version = "0.1.1";
+
+std::string_view phase_name(UpdatePhase phase);
+// Exact, case-sensitive match of the whole text against the seven names.
+std::optional<UpdatePhase> phase_from_name(std::string_view name);
+
+// `filetime` counts 100 ns intervals since 1601-01-01 UTC; a clock before 1970 gives 0.
+std::uint64_t unix_time_from_filetime(std::uint64_t filetime);
+
+// The default record stamped with the given time.
+UpdateStateFile default_state_at(std::uint64_t unix_seconds);
+
+// The file's exact text: two-space indent, LF line ends, no trailing newline.
+std::string state_to_json(const UpdateStateFile& state);
+
+// Strict reader. Any breach gives an error text (line and column), never a partial record.
+// Never throws: running out of memory is reported as an error too.
+std::expected<UpdateStateFile, std::string> state_from_json(std::string_view bytes);
+
+}  // namespace tevra

@@ -1,0 +1,138 @@
+#include "harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace tevra::test {
+namespace {
+
+HANDLE inheritable_file(const fs::path& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::u16string upper(std::u16string text) {
+    for (auto& c : text) c = (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+    return text;
+}
+
+// The test program's environment with the requested changes, as a CreateProcessW block.
+std::u16string environment_block(const std::vector<EnvChange>& changes) {
+    std::vector<std::u16string> entries;
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
+        entries.emplace_back(reinterpret_cast<const char16_t*>(p));
+    }
+    ::FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : changes) {
+        std::erase_if(entries, [&](const std::u16string& entry) {
+            auto eq = entry.find(u'=', 1);
+            return upper(entry.substr(0, eq)) == upper(name);
+        });
+        if (value) entries.push_back(name + u"=" + *value);
+    }
+    std::u16string out;
+    for (const auto& entry : entries) out += entry + u'\0';
+    out += u'\0';
+    return out;
+}
+
+}  // namespace
+
+fs::path build_dir() {
+    wchar_t buffer[32768];
+    DWORD length = ::GetModuleFileNameW(nullptr, buffer, 32768);
+    return fs::path(std::wstring(buffer, length)).parent_path();
+}
+
+fs::path updater_path() { return build_dir() / L"TevraRemoteUpdater.exe"; }
+
+fs::path test_dir() {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name) {
+        if (c == '/' || c == '\\') c = '_';
+    }
+    fs::path dir = build_dir() / "e2e-work" / name;
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::optional<std::string> read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& path, std::string_view bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::u16string u16(const fs::path& path) {
+    const std::wstring& native = path.native();
+    return std::u16string(native.begin(), native.end());
+}
+
+std::string utf8(const fs::path& path) {
+    auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+RunResult run(const RunOptions& options) {
+    fs::path program = options.program.empty() ? updater_path() : options.program;
+    fs::path capture_dir = build_dir() / "e2e-work";
+    fs::create_directories(capture_dir);
+    std::string tag = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64());
+    fs::path err_path = capture_dir / ("stderr-" + tag);
+    fs::path out_path = capture_dir / ("stdout-" + tag);
+
+    HANDLE err = inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE out = inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE in = inheritable_file(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = options.without_stderr ? INVALID_HANDLE_VALUE : err;
+
+    std::u16string command_line = options.command_line;
+    std::u16string environment = environment_block(options.environment);
+    std::wstring cwd = options.working_dir.empty() ? build_dir().native() : options.working_dir.native();
+    PROCESS_INFORMATION process{};
+    BOOL started = FALSE;
+    // Wine now and then refuses a start under load; a refused start ran nothing, so try again.
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        std::u16string mutable_line = command_line;
+        started = ::CreateProcessW(program.c_str(), reinterpret_cast<wchar_t*>(mutable_line.data()), nullptr, nullptr,
+                                   TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(), cwd.c_str(), &startup,
+                                   &process);
+        if (!started) ::Sleep(200);
+    }
+    ::CloseHandle(err);
+    ::CloseHandle(out);
+    ::CloseHandle(in);
+    if (!started) throw std::runtime_error("cannot start " + utf8(program) + ": error " + std::to_string(::GetLastError()));
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    RunResult result;
+    ::GetExitCodeProcess(process.hProcess, &result.exit_code);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    result.stderr_bytes = read_file(err_path).value_or("");
+    result.stdout_bytes = read_file(out_path).value_or("");
+    std::error_code ignored;
+    fs::remove(err_path, ignored);
+    fs::remove(out_path, ignored);
+    return result;
+}
+
+}  // namespace tevra::test
