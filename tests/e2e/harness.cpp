@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <cwchar>
 #include <stdexcept>
 
 namespace tevra::test {
@@ -42,6 +43,33 @@ std::u16string environment_block(const std::vector<EnvChange>& changes) {
     return out;
 }
 
+std::wstring unix_path(const fs::path& path) {
+    std::wstring text = path.wstring();
+    if (!text.starts_with(L"Z:\\")) throw std::runtime_error("not on the Unix root drive: " + utf8(path));
+    text.erase(0, 2);
+    for (auto& c : text) c = c == L'\\' ? L'/' : c;
+    return text;
+}
+
+// Wine starts Unix programs too; some file work only they do right under Wine.
+void run_unix(const std::wstring& program, const std::vector<std::wstring>& args) {
+    std::wstring command = program;
+    for (const std::wstring& arg : args) command += L" \"" + arg + L"\"";
+    std::wstring application = L"Z:" + program;
+    for (auto& c : application) c = c == L'/' ? L'\\' : c;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        throw std::runtime_error("cannot start a Unix program: error " + std::to_string(::GetLastError()));
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    // Wine does not wait for a Unix program: callers wait for its effect.
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+}
+
 }  // namespace
 
 fs::path build_dir() {
@@ -58,9 +86,14 @@ fs::path test_dir() {
     for (char& c : name) {
         if (c == '/' || c == '\\') c = '_';
     }
+    // Never reused, so nothing has to be removed here (the test run empties e2e-work first):
+    // under Wine the library's remove_all loops forever on a Unix link.
+    static int count = 0;
+    name += '-';
+    name += std::to_string(::GetCurrentProcessId());
+    name += '-';
+    name += std::to_string(++count);
     fs::path dir = build_dir() / "e2e-work" / name;
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
     fs::create_directories(dir);
     return dir;
 }
@@ -75,6 +108,22 @@ void write_file(const fs::path& path, std::string_view bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Wine's CreateSymbolicLinkW makes nothing, but Wine follows the links of the Unix file system.
+void make_symlink(const fs::path& target, const fs::path& link) {
+    run_unix(L"/bin/ln", {L"-s", unix_path(target), unix_path(link)});
+    // Wine shows the link once ln has made it (a broken one never: link to a file that exists).
+    for (int wait = 0; wait < 500; ++wait) {
+        WIN32_FIND_DATAW entry{};
+        HANDLE find = ::FindFirstFileW(link.c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            ::FindClose(find);
+            return;
+        }
+        ::Sleep(10);
+    }
+    throw std::runtime_error("no link appeared at " + utf8(link));
 }
 
 std::u16string u16(const fs::path& path) {

@@ -41,6 +41,9 @@ fs::path test_dir();
 std::optional<std::string> read_file(const fs::path& path);
 void write_file(const fs::path& path, std::string_view bytes);
 
+// A symbolic link at `link` to `target` (a file or a directory); throws when the system refuses.
+void make_symlink(const fs::path& target, const fs::path& link);
+
 std::u16string u16(const fs::path& path);
 std::string utf8(const fs::path& path);
 

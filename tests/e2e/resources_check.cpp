@@ -5,11 +5,15 @@
 // e.g. Z:\build\TevraRemoteUpdater.exe under Wine), or else TevraRemoteUpdater.exe beside this test.
 // Link with -lversion.
 
+#ifndef UNICODE
+#define UNICODE
+#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,7 +60,18 @@ struct ManifestContext {
     ~ManifestContext() { if (h != INVALID_HANDLE_VALUE) ReleaseActCtx(h); }
 };
 
+// Test names and failure messages show the entry's name (all names here are ASCII).
+std::string Ascii(const wchar_t* s) {
+    std::string out;
+    for (; *s; ++s) out += static_cast<char>(*s);
+    return out;
+}
+template <class P> std::string NameOf(const testing::TestParamInfo<P>& info) {
+    return Ascii(info.param.name);
+}
+
 struct VersionString { const wchar_t* name; const wchar_t* value; };
+void PrintTo(const VersionString& v, std::ostream* os) { *os << Ascii(v.name); }
 
 class VersionStringTest : public testing::TestWithParam<VersionString> {};
 
@@ -76,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Resources, VersionStringTest, testing::Values(
     VersionString{L"ProductName", L"Tevra Remote"},
     VersionString{L"FileDescription", L"Tevra Remote Updater"},
     VersionString{L"InternalName", L"TevraRemoteUpdater"},
-    VersionString{L"OriginalFilename", L"TevraRemoteUpdater.exe"}));
+    VersionString{L"OriginalFilename", L"TevraRemoteUpdater.exe"}), NameOf<VersionString>);
 
 TEST(Resources, FixedVersionIsZeroOneOneZeroAndTranslationIsEnglishUnicode) {
     std::vector<unsigned char> block = VersionBlock();
@@ -121,6 +136,7 @@ TEST(Resources, ManifestDeclaresIdentityAndInvokerLevel) {
 }
 
 struct DpiSetting { const wchar_t* ns; const wchar_t* name; const wchar_t* value; };
+void PrintTo(const DpiSetting& d, std::ostream* os) { *os << Ascii(d.name); }
 
 class ManifestSettingTest : public testing::TestWithParam<DpiSetting> {};
 
@@ -139,7 +155,7 @@ TEST_P(ManifestSettingTest, IsSetInItsNamespace) {
 INSTANTIATE_TEST_SUITE_P(Resources, ManifestSettingTest, testing::Values(
     DpiSetting{L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true/pm"},
     DpiSetting{L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness",
-               L"PerMonitorV2"}));
+               L"PerMonitorV2"}), NameOf<DpiSetting>);
 
 #pragma pack(push, 2)
 struct GroupIconEntry {

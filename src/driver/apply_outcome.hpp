@@ -1,0 +1,27 @@
+// The apply operation's texts and its effect on the record. Portable.
+#pragma once
+
+#include "state/update_state.hpp"
+#include "trust/authenticode.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tevra {
+
+// "Some(<code as signed 32-bit>)".
+std::string exit_code_text(std::int32_t exit_code);
+
+// What msiexec gets: install the package with a basic UI, never restart, pass the version on.
+std::vector<std::string> installer_arguments(std::string_view package, std::string_view expected_version);
+
+std::string refusal_message(AuthenticodeVerdict verdict);
+
+// Records the installer's exit code in the loaded record. Gives the failure text for any code but 0.
+std::optional<std::string> record_installer_exit(UpdateStateFile& state, std::int32_t exit_code,
+                                                 const std::string& expected_version);
+
+}  // namespace tevra

@@ -1,0 +1,20 @@
+// Running a program found by its bare name and waiting for it to end.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tevra {
+
+// Looks for `program` + ".exe" beside the running program, in the system directory, in the
+// Windows directory and along PATH (never in the current directory); starts it with the given
+// arguments, the updater's environment, current directory and standard handles; waits without a
+// time limit and gives back the child's exit code read as a signed number. Texts are UTF-8.
+// Failures: "program not found" (nothing started), "nul byte found in provided data", or the
+// system error text of the call that failed.
+std::expected<std::int32_t, std::string> run_and_wait(std::string_view program, const std::vector<std::string>& args);
+
+}  // namespace tevra

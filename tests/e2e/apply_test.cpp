@@ -1,0 +1,224 @@
+// Applying a staged package with the real updater: a stand-in installer where the outcome must be
+// chosen, and the real Windows Installer of the prefix on a real package.
+#include "harness.hpp"
+#include "stub_record.hpp"
+
+#include "common/utf.hpp"
+#include "state/update_state.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tevra::test {
+namespace {
+
+// A product layout under the test directory and a copy of the updater with the stand-in
+// installer beside it (found before the system's).
+fs::path package_file(const wchar_t* name) { return build_dir() / L"packages" / name; }
+
+struct Layout {
+    fs::path dir = test_dir();
+    fs::path local_app_data = dir / L"lad";
+    fs::path product = local_app_data / L"Tevra Remote";
+    fs::path staging = product / L"Updates";
+    fs::path state = product / L"update_state.json";
+    fs::path bin = dir / L"bin";
+    fs::path record = dir / L"installer-record.txt";
+
+    explicit Layout(bool with_stand_in = true) {
+        fs::create_directories(staging);
+        fs::create_directories(bin);
+        fs::copy_file(updater_path(), bin / L"TevraRemoteUpdater.exe");
+        if (with_stand_in) fs::copy_file(build_dir() / L"installer_stub.exe", bin / L"msiexec.exe");
+    }
+
+    // A real, unsigned package (the stand-in installer ignores what it is given).
+    fs::path stage(const fs::path& relative) const {
+        fs::create_directories((staging / relative).parent_path());
+        fs::copy_file(package_file(L"demo.msi"), staging / relative);
+        return staging / relative;
+    }
+
+    RunResult apply(const std::u16string& package, const std::u16string& version = u"2.4.0",
+                    const std::u16string& installer_exit = u"0", fs::path cwd = {}) const {
+        RunOptions options;
+        options.program = bin / L"TevraRemoteUpdater.exe";
+        options.command_line = u"TevraRemoteUpdater.exe --apply-msi \"" + package + u"\" --expected-version \"" +
+                               version + u"\"";
+        options.environment = {{u"LOCALAPPDATA", u16(local_app_data)},
+                               {u"TEVRA_STUB_RECORD", u16(record)},
+                               {u"TEVRA_STUB_EXIT_CODE", installer_exit},
+                               {u"TEVRA_STUB_SNAPSHOT", u16(state)}};
+        options.working_dir = cwd.empty() ? dir : cwd;
+        return run(options);
+    }
+
+    // The one start of the installer, if there was one.
+    std::optional<StubRecord> installer_start() const {
+        auto records = read_stub_records(record);
+        EXPECT_TRUE(records.has_value()) << records.error();
+        if (!records || records->empty()) return std::nullopt;
+        EXPECT_EQ(records->size(), 1u);
+        return records->front();
+    }
+
+    UpdateStateFile saved_state() const {
+        auto bytes = read_file(state);
+        EXPECT_TRUE(bytes.has_value());
+        auto parsed = state_from_json(bytes.value_or(""));
+        EXPECT_TRUE(parsed.has_value());
+        return parsed.value_or(UpdateStateFile{});
+    }
+};
+
+std::u16string verbatim(const fs::path& path) { return u"\\\\?\\" + u16(path); }
+
+const UpdateStateFile stored_record{UpdatePhase::downloaded, "1.0", "2.4.0", "C:\\old.msi", "earlier failure", "0.9", 1234};
+
+TEST(ApplyOutcome, FollowsTheInstallerExitCode) {
+    struct Case {
+        std::u16string exit_code;
+        std::string failure;  // empty for success
+    };
+    const Case cases[] = {
+        {u"0", ""},
+        {u"1603", "msiexec failed: Some(1603)"},
+        {u"3010", "msiexec failed: Some(3010)"},
+        {u"3221225477", "msiexec failed: Some(-1073741819)"},
+    };
+    for (const Case& c : cases) {
+        Layout setup;
+        fs::path package = setup.stage(L"pkg.msi");
+        write_file(setup.state, state_to_json(stored_record));
+        RunResult result = setup.apply(u16(package), u"2.5 beta", c.exit_code);
+
+        auto record = setup.installer_start();
+        ASSERT_TRUE(record.has_value());
+        EXPECT_EQ(record->command_line, utf16_to_utf8_lossy(u"\"msiexec\" /i \"" + verbatim(package) +
+                                                             u"\" /qb REBOOT=ReallySuppress \"EXPECTEDVERSION=2.5 beta\""));
+        const std::vector<std::string> expected_args = {"msiexec", "/i", utf16_to_utf8_lossy(verbatim(package)), "/qb",
+                                                        "REBOOT=ReallySuppress", "EXPECTEDVERSION=2.5 beta"};
+        EXPECT_EQ(record->args, expected_args);
+        // Nothing is written while the installer runs.
+        EXPECT_EQ(record->snapshot, state_to_json(stored_record));
+
+        UpdateStateFile expected = stored_record;
+        if (c.failure.empty()) {
+            EXPECT_EQ(result.exit_code, 0u);
+            EXPECT_EQ(result.stderr_bytes, "");
+            expected.phase = UpdatePhase::awaiting_first_start;
+            expected.current_version = "2.5 beta";
+            expected.candidate_version = "2.5 beta";
+            expected.last_error.reset();
+        } else {
+            EXPECT_EQ(result.exit_code, 1u);
+            EXPECT_EQ(result.stderr_bytes, "updater error: " + c.failure + "\n");
+            expected.phase = UpdatePhase::failed;
+            expected.last_error = c.failure;
+        }
+        EXPECT_EQ(setup.saved_state(), expected);
+    }
+}
+
+TEST(ApplyOutcome, AnEmptyVersionIsPassedBare) {
+    Layout setup;
+    fs::path package = setup.stage(L"pkg.msi");
+    EXPECT_EQ(setup.apply(u16(package), u"").exit_code, 0u);
+    auto record = setup.installer_start();
+    ASSERT_TRUE(record.has_value());
+    EXPECT_TRUE(record->command_line.ends_with(" REBOOT=ReallySuppress EXPECTEDVERSION=")) << record->command_line;
+    UpdateStateFile state = setup.saved_state();
+    EXPECT_EQ(state.current_version, "");
+    EXPECT_EQ(state.candidate_version, "");
+}
+
+TEST(ApplyStaging, AcceptsPackagesThatReallyLieInside) {
+    struct Case {
+        const char* name;
+        std::u16string (*path)(const Layout&);
+    };
+    const Case cases[] = {
+        {"deep below", [](const Layout& s) { return u16(s.staging / L"a" / L"b" / L"c" / L"pkg.msi"); }},
+        {"other letter case", [](const Layout& s) { return u16(s.product / L"UPDATES" / L"a" / L"b" / L"c" / L"PKG.MSI"); }},
+        {"forward slashes", [](const Layout& s) {
+             std::u16string path = u16(s.staging / L"a" / L"b" / L"c" / L"pkg.msi");
+             for (auto& c : path) c = c == u'\\' ? u'/' : c;
+             return path;
+         }},
+        {"relative", [](const Layout&) { return std::u16string(u"lad\\Tevra Remote\\Updates\\a\\..\\a\\b\\c\\pkg.msi"); }},
+        {"link resolving inside", [](const Layout& s) {
+             make_symlink(s.staging / L"a" / L"b" / L"c" / L"pkg.msi", s.dir / L"link.msi");
+             return u16(s.dir / L"link.msi");
+         }},
+    };
+    for (const Case& c : cases) {
+        Layout setup;
+        fs::path package = setup.stage(L"a\\b\\c\\pkg.msi");
+        RunResult result = setup.apply(c.path(setup));
+        EXPECT_EQ(result.exit_code, 0u) << c.name << ": " << result.stderr_bytes;
+        auto record = setup.installer_start();
+        ASSERT_TRUE(record.has_value()) << c.name;
+        ASSERT_EQ(record->args.size(), 6u);
+        EXPECT_EQ(record->args[2], utf8(fs::path(verbatim(package)))) << c.name;
+    }
+}
+
+TEST(ApplyStaging, RefusesEverythingElseBeforeAnyInstallerStarts) {
+    struct Case {
+        const char* name;
+        std::u16string (*path)(const Layout&);
+        std::string failure;
+    };
+    const Case cases[] = {
+        {"sibling sharing the name's start", [](const Layout& s) {
+             fs::create_directories(s.product / L"Updates2");
+             fs::copy_file(package_file(L"demo.msi"), s.product / L"Updates2" / L"pkg.msi");
+             return u16(s.product / L"Updates2" / L"pkg.msi");
+         }, "msi outside update staging"},
+        {"link inside leading outside", [](const Layout& s) {
+             fs::copy_file(package_file(L"demo.msi"), s.dir / L"outside.msi");
+             make_symlink(s.dir / L"outside.msi", s.staging / L"inside.msi");
+             return u16(s.staging / L"inside.msi");
+         }, "msi outside update staging"},
+        {"dot-dot out of staging", [](const Layout& s) {
+             fs::copy_file(package_file(L"demo.msi"), s.product / L"pkg.msi");
+             return u16(s.staging) + u"\\..\\pkg.msi";
+         }, "msi outside update staging"},
+        {"no staging directory", [](const Layout& s) {
+             fs::remove_all(s.staging);
+             fs::copy_file(package_file(L"demo.msi"), s.product / L"pkg.msi");
+             return u16(s.product / L"pkg.msi");
+         }, "msi outside update staging"},
+        {"missing file", [](const Layout& s) { return u16(s.staging / L"absent.msi"); }, "msi not found"},
+        {"directory", [](const Layout& s) {
+             fs::create_directories(s.staging / L"dir.msi");
+             return u16(s.staging / L"dir.msi");
+         }, "msi not found"},
+        {"the staging directory itself", [](const Layout& s) { return u16(s.staging); }, "msi not found"},
+        {"broken link", [](const Layout& s) {
+             write_file(s.staging / L"gone.msi", "soon gone");
+             make_symlink(s.staging / L"gone.msi", s.staging / L"broken.msi");
+             fs::remove(s.staging / L"gone.msi");
+             return u16(s.staging / L"broken.msi");
+         }, "msi not found"},
+        {"empty path", [](const Layout&) { return std::u16string(); }, "msi not found"},
+        {"not a package at all", [](const Layout& s) {
+             write_file(s.staging / L"text.msi", "this is no installer package\r\n");
+             return u16(s.staging / L"text.msi");
+         }, "Authenticode check failed (Invalid); refusing apply"},
+    };
+    for (const Case& c : cases) {
+        Layout setup;
+        write_file(setup.state, state_to_json(stored_record));
+        RunResult result = setup.apply(c.path(setup));
+        EXPECT_EQ(result.exit_code, 1u) << c.name;
+        EXPECT_EQ(result.stderr_bytes, "updater error: " + c.failure + "\n") << c.name;
+        EXPECT_FALSE(setup.installer_start().has_value()) << c.name << ": the installer ran";
+        UpdateStateFile expected = stored_record;
+        expected.phase = UpdatePhase::failed;
+        expected.last_error = c.failure;
+        EXPECT_EQ(setup.saved_state(), expected) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace tevra::test
