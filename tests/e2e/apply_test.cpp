@@ -222,3 +222,71 @@ TEST(ApplyStaging, RefusesEverythingElseBeforeAnyInstallerStarts) {
 
 }  // namespace
 }  // namespace tevra::test
+
+namespace tevra::test {
+namespace {
+
+// Where the demo package puts its file: the profile's own local application data, whatever
+// the caller's LOCALAPPDATA says.
+fs::path installed_demo_file() {
+    wchar_t profile[MAX_PATH];
+    DWORD length = ::GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+    return fs::path(std::wstring(profile, length)) / L"AppData" / L"Local" / L"TevraRemoteDemo" / L"tevra-demo.txt";
+}
+
+std::optional<std::wstring> installed_demo_version() {
+    wchar_t value[256];
+    DWORD size = sizeof value;
+    if (::RegGetValueW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo", L"ExpectedVersion", RRF_RT_REG_SZ, nullptr,
+                       value, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(value);
+}
+
+// The prefix's own Windows Installer really installs the package, signed or not.
+TEST(RealInstaller, InstallsUnsignedAndSignedPackages) {
+    struct Case {
+        const wchar_t* package;
+        std::u16string version;
+    };
+    for (const Case& c : {Case{L"demo.msi", u"3.1.4"}, Case{L"demo-signed.msi", u"3.1.5"}}) {
+        Layout layout(false);
+        fs::remove(installed_demo_file());
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo");
+        fs::create_directories(layout.staging / L"3.1");
+        fs::copy_file(package_file(c.package), layout.staging / L"3.1" / c.package);
+
+        RunResult result = layout.apply(u16(layout.staging / L"3.1" / c.package), c.version);
+        EXPECT_EQ(result.exit_code, 0u) << result.stderr_bytes;
+        EXPECT_EQ(result.stderr_bytes, "");
+        EXPECT_TRUE(fs::is_regular_file(installed_demo_file())) << utf8(installed_demo_file());
+        EXPECT_EQ(installed_demo_version(), std::wstring(c.version.begin(), c.version.end()));
+        UpdateStateFile state = layout.saved_state();
+        EXPECT_EQ(state.phase, UpdatePhase::awaiting_first_start);
+        EXPECT_EQ(state.current_version, utf16_to_utf8_lossy(c.version));
+        EXPECT_EQ(state.last_error, std::nullopt);
+    }
+}
+
+// Run in a prefix that has no Windows Installer (the test run makes one); skipped elsewhere.
+TEST(NoInstaller, ProgramNotFoundIsRecorded) {
+    wchar_t system_dir[MAX_PATH];
+    UINT length = ::GetSystemDirectoryW(system_dir, MAX_PATH);
+    if (fs::exists(fs::path(std::wstring(system_dir, length)) / L"msiexec.exe")) {
+        GTEST_SKIP() << "this system has an installer";
+    }
+    Layout layout(false);
+    fs::path package = layout.stage(L"pkg.msi");
+    write_file(layout.state, state_to_json(stored_record));
+    RunResult result = layout.apply(u16(package));
+    EXPECT_EQ(result.exit_code, 1u);
+    EXPECT_EQ(result.stderr_bytes, "updater error: program not found\n");
+    UpdateStateFile expected = stored_record;
+    expected.phase = UpdatePhase::failed;
+    expected.last_error = "program not found";
+    EXPECT_EQ(layout.saved_state(), expected);
+}
+
+}  // namespace
+}  // namespace tevra::test
