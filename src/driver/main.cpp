@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,5 +98,10 @@ int run() {
 }  // namespace tevra
 
 int wmain(int /*argc*/, wchar_t** /*argv*/) {
-    return tevra::run();
+    try {
+        return tevra::run();
+    } catch (const std::bad_alloc&) {
+        // Out of memory with nothing sensible left to record.
+        return 1;
+    }
 }

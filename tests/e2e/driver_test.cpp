@@ -163,6 +163,22 @@ TEST(Mark, SucceedsQuietlyWhenTheSaveFails) {
     EXPECT_FALSE(fs::exists(product_dir(dir) / L"update_state.json.tmp"));
 }
 
+// Another save in progress holds the temporary file: this save must fail rather than write into
+// the same file at the same time, and the state file keeps its complete old text.
+TEST(Mark, GivesWayToASaveInProgress) {
+    fs::path dir = test_dir();
+    const std::string old_text = state_to_json(default_state_at(5));
+    write_file(state_path(dir), old_text);
+    fs::path temporary = product_dir(dir) / L"update_state.json.tmp";
+    HANDLE other_save = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(other_save, INVALID_HANDLE_VALUE);
+    RunResult result = run_in(dir, u"u --mark-awaiting-first-start");
+    ::CloseHandle(other_save);
+    EXPECT_EQ(result.exit_code, 0u);
+    EXPECT_EQ(read_file(state_path(dir)), old_text);
+}
+
 TEST(Mark, TruncatesAStaleTemporaryFile) {
     fs::path dir = test_dir();
     write_file(product_dir(dir) / L"update_state.json.tmp", std::string(4096, 'x'));

@@ -17,6 +17,10 @@ struct SplitCase {
     std::vector<std::string> args;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* out) {
+    for (char ch : utf16_to_utf8_lossy(c.line)) *out << (ch == '\n' ? "\\n" : ch == '\t' ? "\\t" : std::string(1, ch));
+}
+
 class SplitTest : public testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitTest, GivesTheArguments) {
@@ -48,6 +52,10 @@ struct ScanCase {
     std::vector<std::string> args;
     std::string expected;  // "apply <path>|<ver>", "mark", or the failure text
 };
+
+void PrintTo(const ScanCase& c, std::ostream* out) {
+    for (const std::string& arg : c.args) *out << '[' << arg << ']';
+}
 
 std::string describe(const std::expected<Command, std::string>& result) {
     if (!result) return result.error();

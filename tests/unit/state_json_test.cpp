@@ -115,6 +115,7 @@ struct Accepted {
     std::string text;
     UpdateStateFile expected;
 };
+void PrintTo(const Accepted& c, std::ostream* out) { *out << c.name; }
 
 class ReaderAccepts : public testing::TestWithParam<Accepted> {};
 
@@ -167,6 +168,7 @@ struct Rejected {
     const char* name;
     std::string_view text;
 };
+void PrintTo(const Rejected& c, std::ostream* out) { *out << c.name; }
 
 class ReaderRejects : public testing::TestWithParam<Rejected> {};
 
