@@ -3,6 +3,10 @@ export WINEPREFIX="${WINEPREFIX:-$PWD/build/mingw/wineprefix}" WINEDEBUG=-all WI
 wine_prepare() {
   cmake/wine-run.sh "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1 || true
 }
+# Stops the servers of every prefix the builds made (tests make extra ones).
 wine_stop() {
-  wineserver -k 2>/dev/null || true
+  local prefix
+  for prefix in "$PWD"/build/*/wineprefix*/; do
+    [ -d "$prefix" ] && WINEPREFIX=${prefix%/} wineserver -k 2>/dev/null || true
+  done
 }
