@@ -1,0 +1,157 @@
+// Command-line splitting and building on any text (the fuzz bytes read as UTF-8, malformed
+// sequences becoming U+FFFD, so any UTF-16 unit but a lone surrogate can appear):
+// - splitting never makes up text: no unit comes out more often than it went in, and without
+//   any quote the line simply falls apart at its blanks and tabs;
+// - the arguments split from a line, written into a child's command line, split back unchanged,
+//   and building fails exactly when one of them holds a NUL;
+// - any arguments (the text cut at its NULs) written into a command line split back unchanged;
+// - the search-path splitter and the option scan stay within what they were given.
+#include "common/utf.hpp"
+#include "driver/command_line.hpp"
+#include "driver/launch.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using Args = std::vector<std::u16string>;
+
+void require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+// True when no unit occurs more often in `parts` than in `source`.
+bool takes_only_from(const Args& parts, std::u16string_view source) {
+    std::map<char16_t, long> budget;
+    for (char16_t c : source) ++budget[c];
+    for (const std::u16string& part : parts) {
+        for (char16_t c : part) {
+            if (--budget[c] < 0) return false;
+        }
+    }
+    return true;
+}
+
+// Without quotes: argument 0 runs up to the first blank, then every run of other units is one
+// argument.
+Args split_without_quotes(std::u16string_view line) {
+    Args args(1);
+    std::size_t i = 0;
+    for (; i < line.size() && !is_blank(line[i]); ++i) args[0] += line[i];
+    bool in_word = false;
+    for (; i < line.size(); ++i) {
+        if (is_blank(line[i])) {
+            in_word = false;
+        } else {
+            if (!in_word) args.emplace_back();
+            in_word = true;
+            args.back() += line[i];
+        }
+    }
+    return args;
+}
+
+// Without quotes: the ';'-separated entries that are not empty.
+Args split_path_without_quotes(std::u16string_view value) {
+    Args entries;
+    std::u16string entry;
+    for (char16_t c : value) {
+        if (c == u';') {
+            if (!entry.empty()) entries.push_back(entry);
+            entry.clear();
+        } else {
+            entry += c;
+        }
+    }
+    if (!entry.empty()) entries.push_back(entry);
+    return entries;
+}
+
+bool holds_nul(const std::u16string& text) { return text.find(u'\0') != std::u16string::npos; }
+
+// Builds a command line from argument 0 and the rest, splits it, and requires the same list.
+void require_round_trip(const Args& args, const char* what) {
+    const Args rest(args.begin() + 1, args.end());
+    const auto line = tevra::build_command_line(args[0], rest);
+    require(line.has_value(), what);
+    require(tevra::split_command_line(*line) == args, what);
+}
+
+void check_split(std::u16string_view line) {
+    const Args args = tevra::split_command_line(line);
+    require(!args.empty(), "argument 0 is always there");
+    require(args[0].find(u'"') == std::u16string::npos, "argument 0 holds no quote");
+    require(takes_only_from(args, line), "splitting makes up no text");
+    if (line.find(u'"') == std::u16string_view::npos) {
+        require(args == split_without_quotes(line), "without quotes a line falls apart at blanks");
+    }
+
+    const bool any_nul = std::ranges::any_of(args, holds_nul);
+    if (any_nul) {
+        const Args rest(args.begin() + 1, args.end());
+        const auto built = tevra::build_command_line(args[0], rest);
+        require(!built.has_value() && built.error() == "nul byte found in provided data",
+                "a NUL fails the build");
+    } else {
+        require_round_trip(args, "split arguments survive a child's command line");
+    }
+}
+
+void check_build(std::u16string_view text) {
+    Args args(1);
+    for (char16_t c : text) {
+        if (c == u'\0') {
+            args.emplace_back();
+        } else if (args.size() > 1 || c != u'"') {  // the program name cannot hold a quote
+            args.back() += c;
+        }
+    }
+    require_round_trip(args, "any arguments survive a child's command line");
+}
+
+void check_search_path(std::u16string_view value) {
+    const Args entries = tevra::split_search_path(value);
+    for (const std::u16string& entry : entries) {
+        require(!entry.empty(), "no empty search-path entry");
+        require(entry.find(u'"') == std::u16string::npos, "search-path entries lose their quotes");
+    }
+    require(takes_only_from(entries, value), "search-path splitting makes up no text");
+    if (value.find(u'"') == std::u16string_view::npos) {
+        require(entries == split_path_without_quotes(value), "without quotes entries part at ';'");
+    }
+}
+
+void check_options(const Args& args16) {
+    std::vector<std::string> args;
+    for (const std::u16string& arg : args16) args.push_back(tevra::utf16_to_utf8_lossy(arg));
+    (void)tevra::asks_for_help(args);
+    const auto command = tevra::scan_options(args);
+    if (!command && command.error().starts_with("unknown arg: ")) {
+        const std::string unknown = command.error().substr(13);
+        require(std::find(args.begin() + 1, args.end(), unknown) != args.end(), "an unknown arg was given");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::u16string text = tevra::utf8_to_utf16(std::string_view(reinterpret_cast<const char*>(data), size));
+    check_split(text);
+    check_build(text);
+    check_search_path(text);
+    check_options(tevra::split_command_line(text));
+    return 0;
+}
