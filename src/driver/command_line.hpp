@@ -21,6 +21,9 @@ std::vector<std::u16string> split_command_line(std::u16string_view command_line)
 // "-h" or "--help" anywhere, argument 0 and option values included.
 bool asks_for_help(const std::vector<std::string>& args);
 
+// clang-tidy 16 takes libc++ 16's noexcept std::string move constructor for one that may throw,
+// and so the implicit noexcept move of this struct too.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct ApplyRequest {
     std::string msi_path;
     std::string expected_version;

@@ -20,6 +20,9 @@ enum class UpdatePhase : std::uint8_t {
 };
 
 // Field order is the key order of the file and the element order of the array form.
+// clang-tidy 16 takes libc++ 16's noexcept std::string move constructor for one that may throw,
+// and so the implicit noexcept move of this struct too.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct UpdateStateFile {
     UpdatePhase phase = UpdatePhase::idle;
     std::string current_version;
