@@ -1,7 +1,6 @@
 // Applying a staged package with the real updater: a stand-in installer where the outcome must be
 // chosen, and the real Windows Installer of the prefix on a real package.
 #include "harness.hpp"
-#include "stub_record.hpp"
 
 #include "common/utf.hpp"
 #include "state/update_state.hpp"
@@ -10,67 +9,6 @@
 
 namespace tevra::test {
 namespace {
-
-// A product layout under the test directory and a copy of the updater with the stand-in
-// installer beside it (found before the system's).
-fs::path package_file(const wchar_t* name) { return build_dir() / L"packages" / name; }
-
-struct Layout {
-    fs::path dir = test_dir();
-    fs::path local_app_data = dir / L"lad";
-    fs::path product = local_app_data / L"Tevra Remote";
-    fs::path staging = product / L"Updates";
-    fs::path state = product / L"update_state.json";
-    fs::path bin = dir / L"bin";
-    fs::path record = dir / L"installer-record.txt";
-
-    explicit Layout(bool with_stand_in = true) {
-        fs::create_directories(staging);
-        fs::create_directories(bin);
-        fs::copy_file(updater_path(), bin / L"TevraRemoteUpdater.exe");
-        if (with_stand_in) fs::copy_file(build_dir() / L"installer_stub.exe", bin / L"msiexec.exe");
-    }
-
-    // A real, unsigned package (the stand-in installer ignores what it is given).
-    fs::path stage(const fs::path& relative) const {
-        fs::create_directories((staging / relative).parent_path());
-        fs::copy_file(package_file(L"demo.msi"), staging / relative);
-        return staging / relative;
-    }
-
-    RunResult apply(const std::u16string& package, const std::u16string& version = u"2.4.0",
-                    const std::u16string& installer_exit = u"0", fs::path cwd = {}) const {
-        RunOptions options;
-        options.program = bin / L"TevraRemoteUpdater.exe";
-        options.command_line = u"TevraRemoteUpdater.exe --apply-msi \"" + package + u"\" --expected-version \"" +
-                               version + u"\"";
-        options.environment = {{u"LOCALAPPDATA", u16(local_app_data)},
-                               {u"TEVRA_STUB_RECORD", u16(record)},
-                               {u"TEVRA_STUB_EXIT_CODE", installer_exit},
-                               {u"TEVRA_STUB_SNAPSHOT", u16(state)}};
-        options.working_dir = cwd.empty() ? dir : cwd;
-        return run(options);
-    }
-
-    // The one start of the installer, if there was one.
-    std::optional<StubRecord> installer_start() const {
-        auto records = read_stub_records(record);
-        EXPECT_TRUE(records.has_value()) << records.error();
-        if (!records || records->empty()) return std::nullopt;
-        EXPECT_EQ(records->size(), 1u);
-        return records->front();
-    }
-
-    UpdateStateFile saved_state() const {
-        auto bytes = read_file(state);
-        EXPECT_TRUE(bytes.has_value());
-        auto parsed = state_from_json(bytes.value_or(""));
-        EXPECT_TRUE(parsed.has_value());
-        return parsed.value_or(UpdateStateFile{});
-    }
-};
-
-std::u16string verbatim(const fs::path& path) { return u"\\\\?\\" + u16(path); }
 
 const UpdateStateFile stored_record{UpdatePhase::downloaded, "1.0", "2.4.0", "C:\\old.msi", "earlier failure", "0.9", 1234};
 

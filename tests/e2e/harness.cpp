@@ -7,6 +7,7 @@
 #include <sstream>
 #include <cwchar>
 #include <stdexcept>
+#include <utility>
 
 namespace tevra::test {
 namespace {
@@ -43,6 +44,8 @@ std::u16string environment_block(const std::vector<EnvChange>& changes) {
     return out;
 }
 
+}  // namespace
+
 std::wstring unix_path(const fs::path& path) {
     std::wstring text = path.wstring();
     if (!text.starts_with(L"Z:\\")) throw std::runtime_error("not on the Unix root drive: " + utf8(path));
@@ -69,8 +72,6 @@ void run_unix(const std::wstring& program, const std::vector<std::wstring>& args
     ::CloseHandle(process.hProcess);
     ::CloseHandle(process.hThread);
 }
-
-}  // namespace
 
 fs::path build_dir() {
     wchar_t buffer[32768];
@@ -136,16 +137,69 @@ std::string utf8(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-RunResult run(const RunOptions& options) {
+Child::Child(Child&& other) noexcept
+    : process_(std::exchange(other.process_, nullptr)),
+      err_path_(std::move(other.err_path_)),
+      out_path_(std::move(other.out_path_)) {}
+
+Child& Child::operator=(Child&& other) noexcept {
+    if (this != &other) {
+        release();
+        process_ = std::exchange(other.process_, nullptr);
+        err_path_ = std::move(other.err_path_);
+        out_path_ = std::move(other.out_path_);
+    }
+    return *this;
+}
+
+Child::~Child() { release(); }
+
+void Child::release() {
+    if (process_ == nullptr) return;
+    ::TerminateProcess(process_, 1);
+    ::WaitForSingleObject(process_, INFINITE);
+    ::CloseHandle(process_);
+    process_ = nullptr;
+    std::error_code ignored;
+    fs::remove(err_path_, ignored);
+    fs::remove(out_path_, ignored);
+}
+
+bool Child::has_ended() const { return process_ == nullptr || ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
+
+void Child::terminate(UINT exit_code) {
+    if (process_ != nullptr) ::TerminateProcess(process_, exit_code);
+}
+
+RunResult Child::finish() {
+    if (process_ == nullptr) throw std::logic_error("no child to finish");
+    ::WaitForSingleObject(process_, INFINITE);
+    RunResult result;
+    ::GetExitCodeProcess(process_, &result.exit_code);
+    ::CloseHandle(process_);
+    process_ = nullptr;
+    result.stderr_bytes = read_file(err_path_).value_or("");
+    result.stdout_bytes = read_file(out_path_).value_or("");
+    std::error_code ignored;
+    fs::remove(err_path_, ignored);
+    fs::remove(out_path_, ignored);
+    return result;
+}
+
+Child start(const RunOptions& options) {
     fs::path program = options.program.empty() ? updater_path() : options.program;
     fs::path capture_dir = build_dir() / "e2e-work";
     fs::create_directories(capture_dir);
-    std::string tag = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64());
-    fs::path err_path = capture_dir / ("stderr-" + tag);
-    fs::path out_path = capture_dir / ("stdout-" + tag);
+    // Unique per start, also for children started within the same tick.
+    static unsigned starts = 0;
+    std::string tag = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64()) + "-" +
+                      std::to_string(++starts);
+    Child child;
+    child.err_path_ = capture_dir / ("stderr-" + tag);
+    child.out_path_ = capture_dir / ("stdout-" + tag);
 
-    HANDLE err = inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE out = inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = inheritable_file(child.err_path_, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE out = inheritable_file(child.out_path_, GENERIC_WRITE, CREATE_ALWAYS);
     HANDLE in = inheritable_file(L"NUL", GENERIC_READ, OPEN_EXISTING);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -167,21 +221,68 @@ RunResult run(const RunOptions& options) {
                                    &process);
         if (!started) ::Sleep(200);
     }
+    DWORD start_error = ::GetLastError();
     ::CloseHandle(err);
     ::CloseHandle(out);
     ::CloseHandle(in);
-    if (!started) throw std::runtime_error("cannot start " + utf8(program) + ": error " + std::to_string(::GetLastError()));
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    RunResult result;
-    ::GetExitCodeProcess(process.hProcess, &result.exit_code);
-    ::CloseHandle(process.hProcess);
+    if (!started) {
+        std::error_code ignored;
+        fs::remove(child.err_path_, ignored);
+        fs::remove(child.out_path_, ignored);
+        throw std::runtime_error("cannot start " + utf8(program) + ": error " + std::to_string(start_error));
+    }
     ::CloseHandle(process.hThread);
-    result.stderr_bytes = read_file(err_path).value_or("");
-    result.stdout_bytes = read_file(out_path).value_or("");
-    std::error_code ignored;
-    fs::remove(err_path, ignored);
-    fs::remove(out_path, ignored);
-    return result;
+    child.process_ = process.hProcess;
+    return child;
+}
+
+RunResult run(const RunOptions& options) { return start(options).finish(); }
+
+std::u16string verbatim(const fs::path& path) { return u"\\\\?\\" + u16(path); }
+
+fs::path package_file(const wchar_t* name) { return build_dir() / L"packages" / name; }
+
+Layout::Layout(bool with_stand_in) {
+    fs::create_directories(staging);
+    fs::create_directories(bin);
+    fs::copy_file(updater_path(), bin / L"TevraRemoteUpdater.exe");
+    if (with_stand_in) fs::copy_file(build_dir() / L"installer_stub.exe", bin / L"msiexec.exe");
+}
+
+fs::path Layout::stage(const fs::path& relative) const {
+    fs::create_directories((staging / relative).parent_path());
+    fs::copy_file(package_file(L"demo.msi"), staging / relative);
+    return staging / relative;
+}
+
+RunResult Layout::apply(const std::u16string& package, const std::u16string& version,
+                        const std::u16string& installer_exit, fs::path cwd) const {
+    RunOptions options;
+    options.program = bin / L"TevraRemoteUpdater.exe";
+    options.command_line =
+        u"TevraRemoteUpdater.exe --apply-msi \"" + package + u"\" --expected-version \"" + version + u"\"";
+    options.environment = {{u"LOCALAPPDATA", u16(local_app_data)},
+                           {u"TEVRA_STUB_RECORD", u16(record)},
+                           {u"TEVRA_STUB_EXIT_CODE", installer_exit},
+                           {u"TEVRA_STUB_SNAPSHOT", u16(state)}};
+    options.working_dir = cwd.empty() ? dir : cwd;
+    return run(options);
+}
+
+std::optional<StubRecord> Layout::installer_start() const {
+    auto records = read_stub_records(record);
+    EXPECT_TRUE(records.has_value()) << records.error();
+    if (!records || records->empty()) return std::nullopt;
+    EXPECT_EQ(records->size(), 1u);
+    return records->front();
+}
+
+UpdateStateFile Layout::saved_state() const {
+    auto bytes = read_file(state);
+    EXPECT_TRUE(bytes.has_value());
+    auto parsed = state_from_json(bytes.value_or(""));
+    EXPECT_TRUE(parsed.has_value());
+    return parsed.value_or(UpdateStateFile{});
 }
 
 }  // namespace tevra::test
