@@ -2,7 +2,8 @@
 # Builds the fuzz targets (the `fuzz` preset: clang 16, libc++, libFuzzer with the address and
 # undefined-behaviour sanitizers) and runs each one for the given number of seconds (default 60),
 # as many at once as there are cores. Each starts from a copy of its seeds in fuzz/corpus/<target>,
-# kept and grown in build/fuzz/corpus/<target>; the repository's seeds are never written to.
+# kept and grown in build/fuzz/corpus/<target>, with the tokens of fuzz/<target>.dict for its
+# mutations; the repository's seeds are never written to.
 # Fails when any target finds a crash, a leak, a hang or a broken invariant; what it found is left
 # in build/fuzz/artifacts/, to be replayed with `build/fuzz/<target> <file>`.
 set -euo pipefail
@@ -24,7 +25,7 @@ run() {
     cp -r "fuzz/corpus/${target%_fuzz}/." "$corpus/"
     "$out/$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$out/artifacts/$target-" \
-        "$corpus" >"$out/logs/$target.log" 2>&1
+        -dict="fuzz/${target%_fuzz}.dict" "$corpus" >"$out/logs/$target.log" 2>&1
 }
 
 declare -A pids
