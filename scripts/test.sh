@@ -9,6 +9,18 @@ cmake --preset host
 cmake --build --preset host
 ctest --preset host
 
+# Hardening of the portable core: the unit tests under the address and undefined-behaviour
+# sanitizers, under clang with libc++ (warnings as errors), clang-tidy, and each fuzz target for
+# about a minute (TEVRA_FUZZ_SECONDS).
+cmake --preset host-asan
+cmake --build --preset host-asan
+ctest --preset host-asan
+cmake --preset host-clang
+cmake --build --preset host-clang
+ctest --preset host-clang
+bash scripts/tidy.sh
+bash scripts/fuzz.sh "${TEVRA_FUZZ_SECONDS:-60}"
+
 cmake --preset mingw
 cmake --build --preset mingw
 source scripts/wine-env.sh
