@@ -67,7 +67,23 @@ report() { tee -a "$results"; }
     echo
     echo "== Native microbenchmarks (Google Benchmark, Release; rates per CPU second)"
 } | report
-"$native/state_bench" --benchmark_color=false 2>&1 | report
+json=$native/state_bench.json
+"$native/state_bench" --benchmark_color=false --benchmark_out="$json" --benchmark_out_format=json 2>&1 | report
+# The budget: >= 500 MB/s (10^6 bytes, per CPU second) on the 100 MiB skipped members, median of the repetitions.
+reader_budget() {
+    awk -v want="$1" -v what="$2" '
+        /"name":/ { name = $0; sub(/^[^:]*: "/, "", name); sub(/".*/, "", name) }
+        /"bytes_per_second":/ && name == want {
+            rate = $0; sub(/^[^:]*: /, "", rate); sub(/,.*/, "", rate); mb = rate / 1e6; found = 1
+            printf "  reader on a 100 MiB skipped %s: %.0f MB/s, budget >= 500 MB/s: %s\n", what, mb, (mb >= 500 ? "PASS" : "MISS")
+        }
+        END { if (!found) printf "  reader on a 100 MiB skipped %s: no figure\n", what }' "$json"
+}
+{
+    echo
+    reader_budget "BM_ReadSkippedString/$((100 << 20))/repeats:9_median" string
+    reader_budget "BM_ReadSkippedArray/$((100 << 20))/repeats:5_median" array
+} | report
 
 {
     echo
