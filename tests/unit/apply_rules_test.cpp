@@ -33,6 +33,13 @@ TEST(Containment, GoesByWholeComponents) {
         {u"\\\\?\\UNC\\srv\\share\\Updates\\p.msi", u"\\\\srv\\share\\Updates", false},
         {u"\\\\?\\GLOBALROOT\\Device\\X\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
         {u"\\\\.\\C:\\x\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
+        // "." means nothing in a plain path but is a name of its own in a verbatim one; ".." is
+        // never resolved here (the package path is canonical by then).
+        {u"C:\\x\\.\\Updates\\p.msi", u"C:\\x\\Updates\\.", true},
+        {u"\\\\?\\C:\\x\\.\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
+        {u"\\\\?\\C:\\x\\.\\p.msi", u"\\\\?\\C:\\x\\.", true},
+        {u"C:\\x\\..\\Updates\\p.msi", u"C:\\Updates", false},
+        {u"C:\\Updates\\..\\p.msi", u"C:\\Updates", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(path_starts_with(c.path, c.dir), c.inside)
