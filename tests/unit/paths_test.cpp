@@ -39,6 +39,11 @@ TEST(SystemPathForm, ShortAbsolutePathsPassAndOthersAreExtended) {
         {u"\\x", false},
         {u"C:\\" + long_tail, false},
         {u"\\\\?\\C:\\" + long_tail, true},
+        // The longest plain path the system takes as it is: 246 units (247 with the final NUL).
+        {u"C:\\" + std::u16string(243, u'a'), true},
+        {u"C:\\" + std::u16string(244, u'a'), false},
+        {u"\\\\server\\" + std::u16string(237, u'a'), true},
+        {u"\\\\server\\" + std::u16string(238, u'a'), false},
     };
     for (const Case& c : cases) EXPECT_EQ(passes_to_system_unchanged(c.path), c.unchanged);
     EXPECT_EQ(extended_length_form(u"C:\\a\\b"), u"\\\\?\\C:\\a\\b");
