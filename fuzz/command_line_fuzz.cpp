@@ -5,7 +5,10 @@
 // - the arguments split from a line, written into a child's command line, split back unchanged,
 //   and building fails exactly when one of them holds a NUL;
 // - any arguments (the text cut at its NULs) written into a command line split back unchanged;
-// - the search-path splitter and the option scan stay within what they were given.
+// - the search-path splitter and the option scan stay within what they were given;
+// - the command line's conversion to UTF-8 (the fuzz bytes read once more as raw UTF-16 units)
+//   fails exactly on an unpaired surrogate, and otherwise converts back to the same units; the
+//   lossy conversion stands U+FFFD for each unpaired surrogate and keeps everything else.
 #include "common/utf.hpp"
 #include "driver/command_line.hpp"
 #include "driver/launch.hpp"
@@ -145,6 +148,27 @@ void check_options(const Args& args16) {
     }
 }
 
+bool is_high(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool is_low(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+void check_conversion(std::u16string_view units) {
+    std::u16string replaced;  // each unpaired surrogate as U+FFFD
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (is_high(units[i]) && i + 1 < units.size() && is_low(units[i + 1])) {
+            replaced += units[i];
+            replaced += units[++i];
+        } else {
+            replaced += is_high(units[i]) || is_low(units[i]) ? char16_t(0xFFFD) : units[i];
+        }
+    }
+    const bool paired = replaced == units;
+    const auto utf8 = tevra::utf16_to_utf8(units);
+    require(utf8.has_value() == paired, "conversion fails exactly on an unpaired surrogate");
+    const std::string lossy = tevra::utf16_to_utf8_lossy(units);
+    if (utf8) require(lossy == *utf8, "the lossy conversion of clean text is the same");
+    require(tevra::utf8_to_utf16(lossy) == replaced, "UTF-8 converts back to the same units");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -153,5 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_build(text);
     check_search_path(text);
     check_options(tevra::split_command_line(text));
+    std::u16string units(size / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) units[i] = char16_t(data[2 * i] | data[2 * i + 1] << 8);
+    check_conversion(units);
     return 0;
 }
