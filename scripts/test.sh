@@ -19,6 +19,7 @@ cmake --preset host-clang
 cmake --build --preset host-clang
 ctest --preset host-clang
 bash scripts/tidy.sh
+bash scripts/tidy.sh windows
 bash scripts/fuzz.sh "${TEVRA_FUZZ_SECONDS:-60}"
 
 cmake --preset mingw

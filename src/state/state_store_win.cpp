@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <ranges>
 #include <vector>
 
 namespace tevra {
@@ -61,10 +62,10 @@ std::expected<void, std::string> create_directory_tree(const std::u16string& pat
         if (is_directory(current)) break;
         return system_failure(error);
     }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (!::CreateDirectoryW(wide(system_path(*it)), nullptr)) {
+    for (const std::u16string& dir : std::views::reverse(missing)) {
+        if (!::CreateDirectoryW(wide(system_path(dir)), nullptr)) {
             DWORD error = ::GetLastError();
-            if (!is_directory(*it)) return system_failure(error);
+            if (!is_directory(dir)) return system_failure(error);
         }
     }
     return {};
