@@ -425,14 +425,12 @@ public:
     static std::unique_ptr<Immutable> make(const fs::path& path) {
         if (!fs::exists(L"Z:\\usr\\bin\\chattr")) return nullptr;
         auto guard = std::unique_ptr<Immutable>(new Immutable(path));
-        run_unix(L"/usr/bin/chattr", {L"+i", unix_path(path)});
-        if (guard->wait_until_writable(false)) return guard;
+        if (guard->set(L"+i", false)) return guard;
         return nullptr;  // the guard clears whatever came late
     }
 
     ~Immutable() {
-        run_unix(L"/usr/bin/chattr", {L"-i", unix_path(path_)});
-        if (!wait_until_writable(true)) ADD_FAILURE() << "still immutable: " << utf8(path_);
+        if (!set(L"-i", true)) ADD_FAILURE() << "still immutable: " << utf8(path_);
     }
 
     Immutable(const Immutable&) = delete;
@@ -456,11 +454,15 @@ private:
         return true;
     }
 
-    // Wine does not wait for the Unix program: wait for its effect.
-    bool wait_until_writable(bool wanted) const {
-        for (int attempt = 0; attempt < 500; ++attempt) {
-            if (writable() == wanted) return true;
-            ::Sleep(10);
+    // Wine does not wait for the Unix program, and under load a start now and then leaves no
+    // trace: wait for its effect, and start it again when the effect is slow to come.
+    bool set(const wchar_t* flag, bool writable_afterwards) const {
+        for (int start = 0; start < 10; ++start) {
+            run_unix(L"/usr/bin/chattr", {flag, unix_path(path_)});
+            for (int poll = 0; poll < 200; ++poll) {
+                if (writable() == writable_afterwards) return true;
+                ::Sleep(10);
+            }
         }
         return false;
     }

@@ -113,16 +113,19 @@ void write_file(const fs::path& path, std::string_view bytes) {
 
 // Wine's CreateSymbolicLinkW makes nothing, but Wine follows the links of the Unix file system.
 void make_symlink(const fs::path& target, const fs::path& link) {
-    run_unix(L"/bin/ln", {L"-s", unix_path(target), unix_path(link)});
     // Wine shows the link once ln has made it (a broken one never: link to a file that exists).
-    for (int wait = 0; wait < 500; ++wait) {
-        WIN32_FIND_DATAW entry{};
-        HANDLE find = ::FindFirstFileW(link.c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            ::FindClose(find);
-            return;
+    // A start that left no trace under load is made again.
+    for (int start = 0; start < 10; ++start) {
+        run_unix(L"/bin/ln", {L"-s", unix_path(target), unix_path(link)});
+        for (int poll = 0; poll < 200; ++poll) {
+            WIN32_FIND_DATAW entry{};
+            HANDLE find = ::FindFirstFileW(link.c_str(), &entry);
+            if (find != INVALID_HANDLE_VALUE) {
+                ::FindClose(find);
+                return;
+            }
+            ::Sleep(10);
         }
-        ::Sleep(10);
     }
     throw std::runtime_error("no link appeared at " + utf8(link));
 }
