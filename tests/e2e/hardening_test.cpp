@@ -442,6 +442,8 @@ private:
     bool writable() const {
         if (fs::is_directory(path_)) {
             fs::path probe = path_ / L"writability-probe";
+            // A probe left behind when the flag came between making and removing it goes first.
+            ::RemoveDirectoryW(probe.c_str());
             if (!::CreateDirectoryW(probe.c_str(), nullptr)) return false;
             ::RemoveDirectoryW(probe.c_str());
             return true;
