@@ -37,17 +37,7 @@ int wmain(int argc, wchar_t** argv) {
     if (verify == nullptr) return 1;
     ::QueryPerformanceCounter(&loaded);
 
-    tevra::wintrust::FileInfo file{sizeof(tevra::wintrust::FileInfo), argv[1], nullptr, nullptr};
-    tevra::wintrust::Data data{};
-    data.cbStruct = sizeof(tevra::wintrust::Data);
-    data.dwUIChoice = tevra::wintrust::ui_none;
-    data.fdwRevocationChecks = 0;
-    data.dwUnionChoice = tevra::wintrust::choice_file;
-    data.pFile = &file;
-    data.dwStateAction = tevra::wintrust::state_action_verify;
-    LONG status = verify(nullptr, &tevra::wintrust::generic_verify_v2, &data);
-    data.dwStateAction = tevra::wintrust::state_action_close;
-    verify(nullptr, &tevra::wintrust::generic_verify_v2, &data);
+    LONG status = tevra::wintrust::verify_file(verify, argv[1]);
     ::QueryPerformanceCounter(&verified);
     ::FreeLibrary(wintrust);
     std::printf("load=%.3f verify=%.3f\n", milliseconds(start, loaded), milliseconds(loaded, verified));

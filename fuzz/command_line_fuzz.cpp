@@ -10,8 +10,9 @@
 //   fails exactly on an unpaired surrogate, and otherwise converts back to the same units; the
 //   lossy conversion stands U+FFFD for each unpaired surrogate and keeps everything else.
 #include "common/utf.hpp"
-#include "driver/command_line.hpp"
-#include "driver/launch.hpp"
+#include "driver/cli/options.hpp"
+#include "driver/cli/windows_command_line.hpp"
+
 
 #include <algorithm>
 #include <cstddef>

@@ -8,7 +8,7 @@
 //   long as the appended separator cannot change the path's prefix (a drive path, or a path with
 //   no prefix at all: "\\server" plus "\name" is a different server's share, and so on).
 #include "common/utf.hpp"
-#include "driver/containment.hpp"
+#include "common/paths.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,10 +1,12 @@
 // Entry point: split the command line, answer help, run one operation, set the exit status.
 #include "common/utf.hpp"
-#include "driver/apply_msi.hpp"
-#include "driver/command_line.hpp"
+#include "driver/apply/apply_msi.hpp"
+#include "driver/cli/options.hpp"
+#include "driver/cli/windows_command_line.hpp"
 #include "state/state_store.hpp"
 #include "win/environment.hpp"
-#include "win/system_path.hpp"
+#include "win/wide.hpp"
+#include "win/write_all.hpp"
 
 #include <windows.h>
 
@@ -32,18 +34,13 @@ void write_stderr(std::string_view text) {
         std::u16string_view rest = wide;
         while (!rest.empty()) {
             DWORD written = 0;
-            DWORD chunk = rest.size() > 8192 ? 8192 : static_cast<DWORD>(rest.size());
+            const DWORD chunk = rest.size() > 8192 ? 8192 : static_cast<DWORD>(rest.size());
             if (!::WriteConsoleW(handle, rest.data(), chunk, &written, nullptr) || written == 0) return;
             rest.remove_prefix(written);
         }
         return;
     }
-    while (!text.empty()) {
-        DWORD written = 0;
-        DWORD chunk = text.size() > 65536 ? 65536 : static_cast<DWORD>(text.size());
-        if (!::WriteFile(handle, text.data(), chunk, &written, nullptr) || written == 0) return;
-        text.remove_prefix(written);
-    }
+    (void)win::write_all(handle, text);
 }
 
 int report_failure(const std::string& message) {

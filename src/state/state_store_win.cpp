@@ -1,10 +1,13 @@
 #include "state/state_store.hpp"
 
 #include "common/paths.hpp"
+#include "state/locations.hpp"
 #include "win/environment.hpp"
 #include "win/system_error.hpp"
 #include "win/system_path.hpp"
 #include "win/unique_handle.hpp"
+#include "win/wide.hpp"
+#include "win/write_all.hpp"
 
 #include <windows.h>
 
@@ -18,29 +21,16 @@
 namespace tevra {
 namespace {
 
+using win::system_failure;
 using win::system_path;
 using win::wide;
 
 // Not declared by every SDK's headers; the value is fixed by the system's ABI.
 constexpr auto file_rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
-std::unexpected<std::string> system_failure(DWORD code) { return std::unexpected(win::system_error_text(code)); }
-
 bool is_directory(const std::u16string& path) {
     DWORD attributes = ::GetFileAttributesW(wide(system_path(path)));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::u16string parent_of(std::u16string_view path) {
-    std::size_t end = path.size();
-    while (end > 0 && (path[end - 1] == u'\\' || path[end - 1] == u'/')) --end;
-    while (end > 0 && path[end - 1] != u'\\' && path[end - 1] != u'/') --end;
-    // Drop the separators before the last name, but keep a root ("\\", "C:\\").
-    while (end > 1 && (path[end - 1] == u'\\' || path[end - 1] == u'/') && path[end - 2] != u':' &&
-           path[end - 2] != u'\\' && path[end - 2] != u'/') {
-        --end;
-    }
-    return std::u16string(path.substr(0, end));
 }
 
 // Creates `path` and its missing ancestors. An existing directory is fine; anything else in the
@@ -79,27 +69,16 @@ std::expected<void, std::string> truncate_file(HANDLE file) {
     return system_failure(::GetLastError());
 }
 
-std::expected<void, std::string> write_all(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return system_failure(::GetLastError());
-        if (written == 0) return std::unexpected(std::string("failed to write whole buffer"));
-        bytes.remove_prefix(written);
-    }
-    return {};
-}
-
 // Writes the temporary file completely and durably. Read-only sharing keeps a second save from
 // writing into the same file at the same time: it fails instead, and the state file stays whole.
 std::expected<void, std::string> write_temporary_file(const std::u16string& path, std::string_view bytes) {
-    win::UniqueFile file(::CreateFileW(wide(system_path(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    win::UniqueKernelHandle file(::CreateFileW(wide(system_path(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                        OPEN_ALWAYS, 0, nullptr));
     if (!file) return system_failure(::GetLastError());
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         if (auto truncated = truncate_file(file.get()); !truncated) return truncated;
     }
-    if (auto written = write_all(file.get(), bytes); !written) return written;
+    if (auto written = win::write_all(file.get(), bytes); !written) return written;
     // Without the flush a power loss could leave an empty or partial state file after the rename.
     if (!::FlushFileBuffers(file.get())) return system_failure(::GetLastError());
     return {};
@@ -107,7 +86,7 @@ std::expected<void, std::string> write_temporary_file(const std::u16string& path
 
 std::expected<void, std::string> rename_by_handle(const std::u16string& source, const std::u16string& target) {
     constexpr DWORD access_denied = ERROR_ACCESS_DENIED;
-    win::UniqueFile file(::CreateFileW(wide(system_path(source)), DELETE,
+    win::UniqueKernelHandle file(::CreateFileW(wide(system_path(source)), DELETE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return system_failure(access_denied);
@@ -129,29 +108,23 @@ std::expected<void, std::string> rename_by_handle(const std::u16string& source, 
     return system_failure(error == ERROR_DIR_NOT_EMPTY ? error : access_denied);
 }
 
-}  // namespace
-
-std::u16string product_data_dir() {
-    if (auto local = win::environment_variable(u"LOCALAPPDATA")) return join_path(*local, product_dir_name);
-    if (auto profile = win::environment_variable(u"USERPROFILE")) {
-        return join_path(join_path(join_path(*profile, u"AppData"), u"Local"), product_dir_name);
-    }
-    return join_path(u".", product_dir_name);
+// From this process's environment.
+std::u16string current_product_dir() {
+    return product_data_dir(win::environment_variable(u"LOCALAPPDATA"), win::environment_variable(u"USERPROFILE"));
 }
 
-std::u16string updates_dir() { return join_path(product_data_dir(), u"Updates"); }
-
-std::u16string state_file_path() { return join_path(product_data_dir(), state_file_name); }
-
+// The whole file, or nothing on any failure (missing, unreadable, out of memory).
 std::optional<std::string> read_state_file() {
-    win::UniqueFile file(::CreateFileW(wide(system_path(state_file_path())), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       0, nullptr));
+    win::UniqueKernelHandle file(::CreateFileW(wide(system_path(join_path(current_product_dir(), state_file_name))),
+                                               GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return std::nullopt;
     try {
         std::string bytes;
         LARGE_INTEGER size{};
-        if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+        if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
+            bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+        }
         char chunk[16384];
         for (;;) {
             DWORD read = 0;
@@ -164,9 +137,28 @@ std::optional<std::string> read_state_file() {
     }
 }
 
+// Stamped with the current system time.
+UpdateStateFile default_state() {
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    return default_state_at(unix_time_from_filetime(ticks));
+}
+
+}  // namespace
+
+std::u16string updates_dir() { return join_path(current_product_dir(), updates_dir_name); }
+
+UpdateStateFile load_state() {
+    if (auto bytes = read_state_file()) {
+        if (auto state = state_from_json(*bytes)) return std::move(*state);
+    }
+    return default_state();
+}
+
 std::expected<void, std::string> save_state(const UpdateStateFile& state) {
-    std::u16string product_dir = product_data_dir();
-    std::u16string staging_dir = join_path(product_dir, u"Updates");
+    const std::u16string product_dir = current_product_dir();
+    const std::u16string staging_dir = join_path(product_dir, updates_dir_name);
     for (const std::u16string& dir :
          {staging_dir, join_path(staging_dir, u"Recovery"), join_path(product_dir, u"CrashReports")}) {
         if (auto created = create_directory_tree(dir); !created) return created;
@@ -176,30 +168,16 @@ std::expected<void, std::string> save_state(const UpdateStateFile& state) {
     std::string text = state_to_json(state);
     if (text.empty()) return std::unexpected(std::string("out of memory"));
 
-    std::u16string temporary_path = join_path(product_dir, temporary_file_name);
-    std::u16string target_path = join_path(product_dir, state_file_name);
+    const std::u16string temporary_path = join_path(product_dir, temporary_file_name);
+    const std::u16string target_path = join_path(product_dir, state_file_name);
     if (auto written = write_temporary_file(temporary_path, text); !written) return written;
 
     if (::MoveFileExW(wide(system_path(temporary_path)), wide(system_path(target_path)), MOVEFILE_REPLACE_EXISTING)) {
         return {};
     }
-    DWORD error = ::GetLastError();
+    const DWORD error = ::GetLastError();
     if (error == ERROR_ACCESS_DENIED) return rename_by_handle(temporary_path, target_path);
     return system_failure(error);
-}
-
-UpdateStateFile default_state() {
-    FILETIME now{};
-    ::GetSystemTimePreciseAsFileTime(&now);
-    std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-    return default_state_at(unix_time_from_filetime(ticks));
-}
-
-UpdateStateFile load_state() {
-    if (auto bytes = read_state_file()) {
-        if (auto state = state_from_json(*bytes)) return std::move(*state);
-    }
-    return default_state();
 }
 
 }  // namespace tevra

@@ -1,6 +1,8 @@
 // The persisted update state record and its exact JSON text. Portable: no file or console access.
 #pragma once
 
+#include "version.h"
+
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -35,7 +37,7 @@ struct UpdateStateFile {
     bool operator==(const UpdateStateFile&) const = default;
 };
 
-inline constexpr std::string_view product_version = "0.1.1";
+inline constexpr std::string_view product_version = TEVRA_PRODUCT_VERSION;
 
 std::string_view phase_name(UpdatePhase phase);
 // Exact, case-sensitive match of the whole text against the seven names.

@@ -2,6 +2,7 @@
 
 #include "trust/wintrust_layout.hpp"
 #include "win/unique_handle.hpp"
+#include "win/wide.hpp"
 
 #include <windows.h>
 
@@ -18,23 +19,8 @@ AuthenticodeVerdict verify_authenticode(std::u16string_view path) {
         reinterpret_cast<void (*)()>(::GetProcAddress(provider.get(), "WinVerifyTrust")));
     if (verify == nullptr) return AuthenticodeVerdict::Invalid;
 
-    std::u16string file_path(path);
-    wintrust::FileInfo file{sizeof(wintrust::FileInfo), reinterpret_cast<const wchar_t*>(file_path.c_str()), nullptr,
-                            nullptr};
-    wintrust::Data data{};
-    data.cbStruct = sizeof(wintrust::Data);
-    data.dwUIChoice = wintrust::ui_none;
-    data.fdwRevocationChecks = wintrust::revoke_none;
-    data.dwUnionChoice = wintrust::choice_file;
-    data.pFile = &file;
-    data.dwStateAction = wintrust::state_action_verify;
-    data.dwProvFlags = 0;
-    data.dwUIContext = wintrust::ui_context_execute;
-
-    LONG status = verify(nullptr, &wintrust::generic_verify_v2, &data);
-    // The provider's state is released whatever the verification said.
-    data.dwStateAction = wintrust::state_action_close;
-    verify(nullptr, &wintrust::generic_verify_v2, &data);
+    const std::u16string file_path(path);
+    const LONG status = wintrust::verify_file(verify, win::wide(file_path));
     return verdict_from_status(static_cast<std::uint32_t>(status));
 }
 

@@ -1,4 +1,4 @@
-#include "trust/authenticode.hpp"
+#include "trust/verdict.hpp"
 
 namespace tevra {
 

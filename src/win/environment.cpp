@@ -1,43 +1,28 @@
 #include "win/environment.hpp"
 
+#include "win/grow_buffer.hpp"
+#include "win/wide.hpp"
+
 #include <windows.h>
 
 namespace tevra::win {
 
 std::optional<std::u16string> environment_variable(const char16_t* name) {
-    auto wide_name = reinterpret_cast<const wchar_t*>(name);
-    std::u16string value(256, u'\0');
-    for (;;) {
+    return read_growing([name](char16_t* buffer, std::size_t capacity) -> std::optional<std::size_t> {
         // A defined but empty variable gives 0 without setting an error.
         ::SetLastError(ERROR_SUCCESS);
-        DWORD length = ::GetEnvironmentVariableW(wide_name, reinterpret_cast<wchar_t*>(value.data()),
-                                                 static_cast<DWORD>(value.size()));
+        const DWORD length = ::GetEnvironmentVariableW(wide(name), wide(buffer), static_cast<DWORD>(capacity));
         if (length == 0 && ::GetLastError() != ERROR_SUCCESS) return std::nullopt;
-        if (length < value.size()) {
-            value.resize(length);
-            return value;
-        }
-        value.resize(length);
-    }
+        return length;
+    });
 }
 
-}  // namespace tevra::win
-
-namespace tevra::win {
-
 std::optional<std::u16string> program_file_path() {
-    std::u16string path(MAX_PATH, u'\0');
-    for (;;) {
-        DWORD length = ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), static_cast<DWORD>(path.size()));
-        if (length == 0) return std::nullopt;
-        // A full buffer means the name may have been cut short.
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        if (path.size() >= 0x8000) return std::nullopt;
-        path.resize(path.size() * 2);
-    }
+    return read_growing(
+        [](char16_t* buffer, std::size_t capacity) {
+            return nonzero(::GetModuleFileNameW(nullptr, wide(buffer), static_cast<DWORD>(capacity)));
+        },
+        MAX_PATH);
 }
 
 }  // namespace tevra::win

@@ -1,3 +1,4 @@
+// Win32: what the process is given by its environment: variables and its own program file.
 #pragma once
 
 #include <optional>
@@ -7,10 +8,6 @@ namespace tevra::win {
 
 // A variable counts as defined when the lookup succeeds, also with an empty value.
 std::optional<std::u16string> environment_variable(const char16_t* name);
-
-}  // namespace tevra::win
-
-namespace tevra::win {
 
 // The running program's own file, or nothing when the system cannot tell.
 std::optional<std::u16string> program_file_path();

@@ -1,6 +1,7 @@
 #include "win/system_error.hpp"
 
 #include "common/utf.hpp"
+#include "win/wide.hpp"
 
 #include <windows.h>
 
@@ -24,7 +25,7 @@ std::string message_for(DWORD code) {
         }
     }
     char16_t buffer[2048];
-    DWORD length = ::FormatMessageW(flags, module, lookup, 0, reinterpret_cast<wchar_t*>(buffer), 2048, nullptr);
+    DWORD length = ::FormatMessageW(flags, module, lookup, 0, wide(buffer), 2048, nullptr);
     if (length == 0) {
         DWORD lookup_error = ::GetLastError();
         return "OS Error " + std::to_string(code) + " (FormatMessageW() returned error " +

@@ -1,4 +1,4 @@
-// Owning wrappers for Win32 handles: closed on every path.
+// Win32: owning wrappers for system handles, closed on every path.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,9 @@
 
 namespace tevra::win {
 
+// Both null and INVALID_HANDLE_VALUE count as "no handle": some calls report failure with one,
+// some with the other, and an owner must never close either. Closing keeps the thread's last
+// error, so a caller can still read the error of the call that failed before the handle went.
 template <typename Traits>
 class UniqueHandle {
 public:
@@ -16,51 +19,47 @@ public:
     explicit UniqueHandle(Handle handle) : handle_(handle) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Traits::invalid())) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.handle_, Traits::invalid()));
+        if (this != &other) reset(other.release());
         return *this;
     }
     ~UniqueHandle() { reset(); }
 
-    explicit operator bool() const { return handle_ != Traits::invalid(); }
+    explicit operator bool() const { return is_valid(handle_); }
     Handle get() const { return handle_; }
-    void reset(Handle handle = Traits::invalid()) {
-        if (handle_ != Traits::invalid()) Traits::close(handle_);
+    Handle release() { return std::exchange(handle_, Handle{}); }
+    void reset(Handle handle = Handle{}) {
+        if (is_valid(handle_)) {
+            const DWORD last_error = ::GetLastError();
+            Traits::close(handle_);
+            ::SetLastError(last_error);
+        }
         handle_ = handle;
     }
 
 private:
-    Handle handle_ = Traits::invalid();
+    static bool is_valid(Handle handle) { return handle != Handle{} && handle != INVALID_HANDLE_VALUE; }
+
+    Handle handle_{};
 };
 
-// CreateFileW reports failure with INVALID_HANDLE_VALUE.
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(Handle handle) { ::CloseHandle(handle); }
-};
-
-// Process, thread and duplicated handles report failure with null.
 struct KernelHandleTraits {
     using Handle = HANDLE;
-    static Handle invalid() { return nullptr; }
     static void close(Handle handle) { ::CloseHandle(handle); }
 };
 
 struct FindHandleTraits {
     using Handle = HANDLE;
-    static Handle invalid() { return INVALID_HANDLE_VALUE; }
     static void close(Handle handle) { ::FindClose(handle); }
 };
 
 struct ModuleHandleTraits {
     using Handle = HMODULE;
-    static Handle invalid() { return nullptr; }
     static void close(Handle handle) { ::FreeLibrary(handle); }
 };
 
-using UniqueFile = UniqueHandle<FileHandleTraits>;
+// Files, processes, threads, duplicated handles.
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;
 using UniqueModule = UniqueHandle<ModuleHandleTraits>;

@@ -1,6 +1,6 @@
-#include "driver/apply_outcome.hpp"
-#include "driver/containment.hpp"
-#include "trust/authenticode.hpp"
+#include "driver/apply/apply_rules.hpp"
+#include "common/paths.hpp"
+#include "trust/verdict.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #include "common/utf.hpp"
-#include "driver/command_line.hpp"
+#include "driver/cli/options.hpp"
+#include "driver/cli/windows_command_line.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "common/utf.hpp"
-#include "driver/command_line.hpp"
-#include "driver/launch.hpp"
+#include "driver/cli/windows_command_line.hpp"
+#include "driver/launch/search_path.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
-// The apply operation's texts and its effect on the record. Portable.
+// Portable: the apply operation's rules: the installer's arguments, its texts and the effect of the
+// installer's exit code on the record.
 #pragma once
 
 #include "state/update_state.hpp"
-#include "trust/authenticode.hpp"
+#include "trust/verdict.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -16,7 +17,8 @@ namespace tevra {
 std::string exit_code_text(std::int32_t exit_code);
 
 // What msiexec gets: install the package with a basic UI, never restart, pass the version on.
-std::vector<std::string> installer_arguments(std::string_view package, std::string_view expected_version);
+// The package path goes on exactly as the file system reported it, unit for unit.
+std::vector<std::u16string> installer_arguments(std::u16string_view package, std::u16string_view expected_version);
 
 std::string refusal_message(AuthenticodeVerdict verdict);
 

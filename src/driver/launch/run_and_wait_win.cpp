@@ -1,12 +1,14 @@
-#include "driver/run_and_wait.hpp"
+#include "driver/launch/run_and_wait.hpp"
 
 #include "common/paths.hpp"
-#include "common/utf.hpp"
-#include "driver/launch.hpp"
+#include "driver/cli/windows_command_line.hpp"
+#include "driver/launch/search_path.hpp"
 #include "win/environment.hpp"
+#include "win/grow_buffer.hpp"
 #include "win/system_error.hpp"
 #include "win/system_path.hpp"
 #include "win/unique_handle.hpp"
+#include "win/wide.hpp"
 
 #include <windows.h>
 
@@ -15,59 +17,32 @@
 namespace tevra {
 namespace {
 
-std::unexpected<std::string> last_error_failure() {
-    return std::unexpected(win::system_error_text(::GetLastError()));
-}
-
-// The directory of the running program's own file, ending in its separator.
-std::optional<std::u16string> own_directory() {
-    std::optional<std::u16string> file = win::program_file_path();
-    if (!file) return std::nullopt;
-    std::size_t separator = file->find_last_of(u"\\/");
-    if (separator == std::u16string::npos) return std::nullopt;
-    file->resize(separator + 1);
-    return file;
-}
-
 using DirectoryQuery = UINT(WINAPI*)(LPWSTR, UINT);
 
 // GetSystemDirectoryW and GetWindowsDirectoryW share one calling pattern.
 std::optional<std::u16string> query_directory(DirectoryQuery query) {
-    std::u16string dir(MAX_PATH, u'\0');
-    for (;;) {
-        UINT length = query(win::wide(dir), static_cast<UINT>(dir.size()));
-        if (length == 0) return std::nullopt;
-        if (length < dir.size()) {
-            dir.resize(length);
-            return dir;
-        }
-        dir.resize(length);
-    }
-}
-
-// In search order. An unknown directory is left out: an empty one would mean the current directory.
-std::vector<std::u16string> search_directories() {
-    std::vector<std::u16string> dirs;
-    for (auto dir : {own_directory(), query_directory(::GetSystemDirectoryW), query_directory(::GetWindowsDirectoryW)}) {
-        if (dir && !dir->empty()) dirs.push_back(std::move(*dir));
-    }
-    if (std::optional<std::u16string> path = win::environment_variable(u"PATH")) {
-        for (std::u16string& dir : split_search_path(*path)) dirs.push_back(std::move(dir));
-    }
-    return dirs;
+    return win::read_growing(
+        [query](char16_t* buffer, std::size_t capacity) {
+            return win::nonzero(query(win::wide(buffer), static_cast<UINT>(capacity)));
+        },
+        MAX_PATH);
 }
 
 // The first candidate that exists (a directory counts too), as the system is handed it.
 std::optional<std::u16string> locate(std::u16string_view program) {
     const std::u16string file_name = std::u16string(program) + u".exe";
-    for (const std::u16string& dir : search_directories()) {
+    const std::optional<std::u16string> own_file = win::program_file_path();
+    const std::vector<std::u16string> dirs =
+        search_directories(own_file ? directory_of(*own_file) : std::nullopt, query_directory(::GetSystemDirectoryW),
+                           query_directory(::GetWindowsDirectoryW), win::environment_variable(u"PATH"));
+    for (const std::u16string& dir : dirs) {
         std::u16string candidate = win::system_path(join_path(dir, file_name));
         if (::GetFileAttributesW(win::wide(candidate)) != INVALID_FILE_ATTRIBUTES) return candidate;
     }
     return std::nullopt;
 }
 
-// An inheritable copy of one of the running program's standard handles; null when it has none.
+// An inheritable copy of one of the running program's standard handles; none when it has none.
 win::UniqueKernelHandle inheritable_standard_handle(DWORD which) {
     HANDLE own = ::GetStdHandle(which);
     if (own == nullptr || own == INVALID_HANDLE_VALUE) return {};
@@ -95,32 +70,30 @@ std::expected<Child, std::string> start(const std::u16string& application, std::
     startup.hStdError = error.get();
 
     PROCESS_INFORMATION info{};
-    BOOL started = ::CreateProcessW(win::wide(application), win::wide(command_line), nullptr, nullptr, TRUE,
-                                    CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &info);
-    if (!started) return last_error_failure();
+    const BOOL started = ::CreateProcessW(win::wide(application), win::wide(command_line), nullptr, nullptr, TRUE,
+                                          CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &info);
+    if (!started) return win::system_failure(::GetLastError());
     // The duplicates close as this returns; the child holds its own copies.
     return Child{win::UniqueKernelHandle(info.hProcess), win::UniqueKernelHandle(info.hThread)};
 }
 
 std::expected<std::int32_t, std::string> wait(const Child& child) {
-    if (::WaitForSingleObject(child.process.get(), INFINITE) == WAIT_FAILED) return last_error_failure();
+    if (::WaitForSingleObject(child.process.get(), INFINITE) == WAIT_FAILED) {
+        return win::system_failure(::GetLastError());
+    }
     DWORD code = 0;
-    if (!::GetExitCodeProcess(child.process.get(), &code)) return last_error_failure();
+    if (!::GetExitCodeProcess(child.process.get(), &code)) return win::system_failure(::GetLastError());
     return static_cast<std::int32_t>(code);
 }
 
 }  // namespace
 
-std::expected<std::int32_t, std::string> run_and_wait(std::string_view program, const std::vector<std::string>& args) {
-    const std::u16string name = utf8_to_utf16(program);
-    std::vector<std::u16string> wide_args;
-    wide_args.reserve(args.size());
-    for (const std::string& arg : args) wide_args.push_back(utf8_to_utf16(arg));
-
+std::expected<std::int32_t, std::string> run_and_wait(std::u16string_view program,
+                                                      const std::vector<std::u16string>& args) {
     // Checked before the search: a NUL would cut the name short for the file system.
-    std::expected<std::u16string, std::string> command_line = build_command_line(name, wide_args);
+    std::expected<std::u16string, std::string> command_line = build_command_line(program, args);
     if (!command_line) return std::unexpected(std::move(command_line.error()));
-    std::optional<std::u16string> application = locate(name);
+    std::optional<std::u16string> application = locate(program);
     if (!application) return std::unexpected(std::string("program not found"));
     std::expected<Child, std::string> child = start(*application, std::move(*command_line));
     if (!child) return std::unexpected(std::move(child.error()));

@@ -1,14 +1,16 @@
-#include "driver/apply_msi.hpp"
+#include "driver/apply/apply_msi.hpp"
 
+#include "common/paths.hpp"
 #include "common/utf.hpp"
-#include "driver/apply_outcome.hpp"
-#include "driver/containment.hpp"
-#include "driver/run_and_wait.hpp"
+#include "driver/apply/apply_rules.hpp"
+#include "driver/launch/run_and_wait.hpp"
 #include "state/state_store.hpp"
 #include "trust/authenticode.hpp"
+#include "win/grow_buffer.hpp"
 #include "win/system_error.hpp"
 #include "win/system_path.hpp"
 #include "win/unique_handle.hpp"
+#include "win/wide.hpp"
 
 #include <windows.h>
 
@@ -17,10 +19,10 @@ namespace {
 
 // Opens what the path names, following links; directories open too. Sharing everything keeps
 // the installer and other readers unaffected.
-win::UniqueFile open_for_query(const std::u16string& path) {
-    return win::UniqueFile(::CreateFileW(win::wide(win::system_path(path)), 0,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+win::UniqueKernelHandle open_for_query(const std::u16string& path) {
+    return win::UniqueKernelHandle(::CreateFileW(win::wide(win::system_path(path)), 0,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 // A file that another process holds without sharing can't be opened, but its directory entry
@@ -30,14 +32,15 @@ bool directory_entry_is_file(const std::u16string& path) {
     win::UniqueFind find(::FindFirstFileExW(win::wide(win::system_path(path)), FindExInfoBasic, &entry,
                                             FindExSearchNameMatch, nullptr, 0));
     if (!find) return false;
-    bool is_link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(entry.dwReserved0);
+    const bool is_link =
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(entry.dwReserved0);
     return !is_link && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool is_existing_file(const std::u16string& path) {
-    win::UniqueFile file = open_for_query(path);
+    win::UniqueKernelHandle file = open_for_query(path);
     if (!file) {
-        DWORD error = ::GetLastError();
+        const DWORD error = ::GetLastError();
         return (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) && directory_entry_is_file(path);
     }
     BY_HANDLE_FILE_INFORMATION info{};
@@ -47,46 +50,46 @@ bool is_existing_file(const std::u16string& path) {
 // The path the file system reports for the open object: links and relative steps resolved,
 // on-disk letter case, "\\?\" prefix.
 std::expected<std::u16string, std::string> canonical_path(const std::u16string& path) {
-    win::UniqueFile file = open_for_query(path);
-    if (!file) return std::unexpected(win::system_error_text(::GetLastError()));
-    std::u16string buffer(512, u'\0');
-    for (;;) {
-        DWORD length = ::GetFinalPathNameByHandleW(file.get(), win::wide(buffer), static_cast<DWORD>(buffer.size()), 0);
-        if (length == 0) return std::unexpected(win::system_error_text(::GetLastError()));
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length);
-    }
+    win::UniqueKernelHandle file = open_for_query(path);
+    if (!file) return win::system_failure(::GetLastError());
+    std::optional<std::u16string> final_path = win::read_growing(
+        [&file](char16_t* buffer, std::size_t capacity) {
+            return win::nonzero(
+                ::GetFinalPathNameByHandleW(file.get(), win::wide(buffer), static_cast<DWORD>(capacity), 0));
+        },
+        512);
+    if (!final_path) return win::system_failure(::GetLastError());
+    return std::move(*final_path);
 }
 
 }  // namespace
 
 std::expected<void, std::string> apply_msi(const std::string& msi_path, const std::string& expected_version) {
-    std::u16string package = utf8_to_utf16(msi_path);
+    const std::u16string package = utf8_to_utf16(msi_path);
     if (!is_existing_file(package)) return std::unexpected(std::string("msi not found"));
-    auto canonical_package = canonical_path(package);
+    const auto canonical_package = canonical_path(package);
     if (!canonical_package) return std::unexpected(canonical_package.error());
 
     // A staging directory that can't be resolved (missing, say) is compared as it is, and then
     // never contains a resolved package.
-    std::u16string staging = updates_dir();
-    auto canonical_staging = canonical_path(staging);
+    const std::u16string staging = updates_dir();
+    const auto canonical_staging = canonical_path(staging);
     if (!path_starts_with(*canonical_package, canonical_staging ? *canonical_staging : staging)) {
         return std::unexpected(std::string("msi outside update staging"));
     }
 
     UpdateStateFile state = load_state();
-    AuthenticodeVerdict verdict = verify_authenticode(*canonical_package);
+    const AuthenticodeVerdict verdict = verify_authenticode(*canonical_package);
     if (verdict == AuthenticodeVerdict::Invalid) return std::unexpected(refusal_message(verdict));
 
-    auto exit_code = run_and_wait("msiexec", installer_arguments(utf16_to_utf8_lossy(*canonical_package), expected_version));
+    // The installer gets the very path that passed the checks, even one that has no text form.
+    const auto exit_code =
+        run_and_wait(u"msiexec", installer_arguments(*canonical_package, utf8_to_utf16(expected_version)));
     if (!exit_code) return std::unexpected(exit_code.error());
 
-    std::optional<std::string> failure = record_installer_exit(state, *exit_code, expected_version);
+    const std::optional<std::string> failure = record_installer_exit(state, *exit_code, expected_version);
     (void)save_state(state);
-    if (failure) return std::unexpected(std::move(*failure));
+    if (failure) return std::unexpected(*failure);
     return {};
 }
 

@@ -1,12 +1,12 @@
-#include "driver/apply_outcome.hpp"
+#include "driver/apply/apply_rules.hpp"
 
 namespace tevra {
 
 std::string exit_code_text(std::int32_t exit_code) { return "Some(" + std::to_string(exit_code) + ")"; }
 
-std::vector<std::string> installer_arguments(std::string_view package, std::string_view expected_version) {
-    return {"/i", std::string(package), "/qb", "REBOOT=ReallySuppress",
-            "EXPECTEDVERSION=" + std::string(expected_version)};
+std::vector<std::u16string> installer_arguments(std::u16string_view package, std::u16string_view expected_version) {
+    return {u"/i", std::u16string(package), u"/qb", u"REBOOT=ReallySuppress",
+            u"EXPECTEDVERSION=" + std::u16string(expected_version)};
 }
 
 std::string refusal_message(AuthenticodeVerdict verdict) {

@@ -1,4 +1,4 @@
-// Splitting the process command line and reading the options. Portable.
+// Portable: the updater's own options, read from its arguments (UTF-8).
 #pragma once
 
 #include <expected>
@@ -13,10 +13,6 @@ inline constexpr std::string_view usage_text =
     "TevraRemoteUpdater\n"
     "  --apply-msi <path> --expected-version <ver>\n"
     "  --mark-awaiting-first-start\n";
-
-// Splits a non-empty command line by the Windows program-argument convention. Element 0 is the
-// program name as written; an empty command line is the caller's business (it has no head).
-std::vector<std::u16string> split_command_line(std::u16string_view command_line);
 
 // "-h" or "--help" anywhere, argument 0 and option values included.
 bool asks_for_help(const std::vector<std::string>& args);
