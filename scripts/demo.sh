@@ -26,9 +26,23 @@ product=$local_app_data/Tevra\ Remote
 staging=$product/Updates
 installed=$local_app_data/TevraRemoteDemo/tevra-demo.txt
 
+# The arguments as a Windows command line carries them, so that a reader can copy it: quoted when
+# empty or holding a blank, with the backslashes before a quote (or the closing quote) doubled.
+windows_quoted() {
+  local arg line=""
+  for arg; do
+    if [[ -z $arg || $arg == *[[:blank:]\"]* ]]; then
+      arg=$(sed -E 's/(\\*)"/\1\1\\"/g; s/(\\+)$/\1\1/' <<<"$arg")
+      arg="\"$arg\""
+    fi
+    line+=" $arg"
+  done
+  printf '%s' "$line"
+}
+
 updater() {
   echo
-  echo "\$ TevraRemoteUpdater.exe $*"
+  echo "\$ TevraRemoteUpdater.exe$(windows_quoted "$@")"
   set +e
   wine "$demo/TevraRemoteUpdater.exe" "$@"
   local status=$?

@@ -1,51 +1,13 @@
+// The apply operation's rules: the verdict that refuses, the installer's arguments, the outcome records.
 #include "driver/apply/apply_rules.hpp"
-#include "common/paths.hpp"
+
+#include "driver/cli/windows_command_line.hpp"
 #include "trust/verdict.hpp"
 
 #include <gtest/gtest.h>
 
 namespace tevra {
 namespace {
-
-TEST(Containment, GoesByWholeComponents) {
-    const std::u16string staging = u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates";
-    struct Case {
-        std::u16string path, dir;
-        bool inside;
-    };
-    const Case cases[] = {
-        {staging + u"\\pkg.msi", staging, true},
-        {staging + u"\\a\\b\\c\\pkg.msi", staging, true},
-        {staging, staging, true},
-        {u"\\\\?\\c:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates\\p.msi", staging, true},
-        {staging + u"\\\\p.msi", staging + u"\\", true},
-        {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates2\\p.msi", staging, false},
-        {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\updates\\p.msi", staging, false},
-        {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\p.msi", staging, false},
-        {u"\\\\?\\D:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates\\p.msi", staging, false},
-        // A plain drive path is never the same prefix as a verbatim one.
-        {staging + u"\\p.msi", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates", false},
-        {staging + u"\\p.msi", u"Tevra Remote\\Updates", false},
-        {u"C:/x/Updates/p.msi", u"c:\\x\\Updates", true},
-        {u"\\\\?\\C:/x/Updates/p.msi", u"\\\\?\\C:\\x\\Updates", false},  // no forward slashes after \\?\ .
-        {u"\\\\?\\UNC\\srv\\share\\Updates\\p.msi", u"\\\\?\\UNC\\srv\\share\\Updates", true},
-        {u"\\\\?\\UNC\\srv\\other\\Updates\\p.msi", u"\\\\?\\UNC\\srv\\share\\Updates", false},
-        {u"\\\\?\\UNC\\srv\\share\\Updates\\p.msi", u"\\\\srv\\share\\Updates", false},
-        {u"\\\\?\\GLOBALROOT\\Device\\X\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
-        {u"\\\\.\\C:\\x\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
-        // "." means nothing in a plain path but is a name of its own in a verbatim one; ".." is
-        // never resolved here (the package path is canonical by then).
-        {u"C:\\x\\.\\Updates\\p.msi", u"C:\\x\\Updates\\.", true},
-        {u"\\\\?\\C:\\x\\.\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
-        {u"\\\\?\\C:\\x\\.\\p.msi", u"\\\\?\\C:\\x\\.", true},
-        {u"C:\\x\\..\\Updates\\p.msi", u"C:\\Updates", false},
-        {u"C:\\Updates\\..\\p.msi", u"C:\\Updates", true},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(path_starts_with(c.path, c.dir), c.inside)
-            << std::string(c.path.begin(), c.path.end()) << " in " << std::string(c.dir.begin(), c.dir.end());
-    }
-}
 
 TEST(Verdict, OnlyNoSignatureIsUnsigned) {
     EXPECT_EQ(verdict_from_status(0), AuthenticodeVerdict::Valid);
@@ -54,6 +16,15 @@ TEST(Verdict, OnlyNoSignatureIsUnsigned) {
         EXPECT_EQ(verdict_from_status(status), AuthenticodeVerdict::Invalid) << status;
     }
     EXPECT_EQ(refusal_message(AuthenticodeVerdict::Invalid), "Authenticode check failed (Invalid); refusing apply");
+}
+
+// The installer gets the canonical path unit for unit, even a lone surrogate that has no text form.
+TEST(InstallerArguments, CarryThePackagePathExactly) {
+    const std::u16string package = u"\\\\?\\Z:\\Tevra Remote\\Updates\\p\xD800q.msi";
+    const auto line = build_command_line(u"msiexec", installer_arguments(package, u"2.5 beta"));
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(*line, u"\"msiexec\" /i \"" + package + u"\" /qb REBOOT=ReallySuppress \"EXPECTEDVERSION=2.5 beta\"");
+    EXPECT_EQ(installer_arguments(u"C:\\p.msi", u"").back(), u"EXPECTEDVERSION=");
 }
 
 TEST(InstallerExit, ZeroAwaitsFirstStartAndAnythingElseFails) {

@@ -1,4 +1,8 @@
+// Path texts: joining, the hand-over form, parents, the component rule, and where things are looked for.
 #include "common/paths.hpp"
+
+#include "driver/launch/search_path.hpp"
+#include "state/locations.hpp"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +53,107 @@ TEST(SystemPathForm, ShortAbsolutePathsPassAndOthersAreExtended) {
     EXPECT_EQ(extended_length_form(u"C:\\a\\b"), u"\\\\?\\C:\\a\\b");
     EXPECT_EQ(extended_length_form(u"\\\\server\\share\\a"), u"\\\\?\\UNC\\server\\share\\a");
     EXPECT_EQ(extended_length_form(u"\\\\.\\pipe\\p"), u"\\\\?\\pipe\\p");
+}
+
+TEST(Containment, GoesByWholeComponents) {
+    const std::u16string staging = u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates";
+    struct Case {
+        std::u16string path, dir;
+        bool inside;
+    };
+    const Case cases[] = {
+        {staging + u"\\pkg.msi", staging, true},
+        {staging + u"\\a\\b\\c\\pkg.msi", staging, true},
+        {staging, staging, true},
+        {u"\\\\?\\c:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates\\p.msi", staging, true},
+        {staging + u"\\\\p.msi", staging + u"\\", true},
+        {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates2\\p.msi", staging, false},
+        {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\updates\\p.msi", staging, false},
+        {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\p.msi", staging, false},
+        {u"\\\\?\\D:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates\\p.msi", staging, false},
+        // A plain drive path is never the same prefix as a verbatim one.
+        {staging + u"\\p.msi", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates", false},
+        {staging + u"\\p.msi", u"Tevra Remote\\Updates", false},
+        {u"C:/x/Updates/p.msi", u"c:\\x\\Updates", true},
+        {u"\\\\?\\C:/x/Updates/p.msi", u"\\\\?\\C:\\x\\Updates", false},  // no forward slashes after \\?\ .
+        {u"\\\\?\\UNC\\srv\\share\\Updates\\p.msi", u"\\\\?\\UNC\\srv\\share\\Updates", true},
+        {u"\\\\?\\UNC\\srv\\other\\Updates\\p.msi", u"\\\\?\\UNC\\srv\\share\\Updates", false},
+        {u"\\\\?\\UNC\\srv\\share\\Updates\\p.msi", u"\\\\srv\\share\\Updates", false},
+        {u"\\\\?\\GLOBALROOT\\Device\\X\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
+        {u"\\\\.\\C:\\x\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
+        // "." means nothing in a plain path but is a name of its own in a verbatim one; ".." is
+        // never resolved here (the package path is canonical by then).
+        {u"C:\\x\\.\\Updates\\p.msi", u"C:\\x\\Updates\\.", true},
+        {u"\\\\?\\C:\\x\\.\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
+        {u"\\\\?\\C:\\x\\.\\p.msi", u"\\\\?\\C:\\x\\.", true},
+        {u"C:\\x\\..\\Updates\\p.msi", u"C:\\Updates", false},
+        {u"C:\\Updates\\..\\p.msi", u"C:\\Updates", true},
+        // Network shares: server and share compare exactly, a server without its share is another prefix.
+        {u"\\\\srv\\share\\Updates\\p.msi", u"\\\\srv\\share\\Updates", true},
+        {u"\\\\srv\\share\\Updates\\p.msi", u"\\\\srv\\other\\Updates", false},
+        {u"\\\\srv\\share\\Updates\\p.msi", u"\\\\other\\share\\Updates", false},
+        {u"\\\\srv\\share", u"\\\\srv\\share\\x", false},
+        {u"\\\\srv\\share\\x", u"\\\\srv", false},
+        {u"\\\\?\\UNC\\srv\\share\\x", u"\\\\?\\UNC\\srv", false},
+        // Relative and rooted paths have no prefix; a root is a component of its own.
+        {u"Updates\\p.msi", u"Updates", true},
+        {u"\\Updates\\p.msi", u"Updates", false},
+        {u"Updates\\p.msi", u"\\Updates", false},
+        {u"\\Updates\\p.msi", u"\\Updates", true},
+        {u"C:Updates\\p.msi", u"C:\\Updates", false},
+        {u"\\\\.\\pipe\\x", u"\\\\.\\PIPE", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(path_starts_with(c.path, c.dir), c.inside)
+            << testing::PrintToString(c.path) << " in " << testing::PrintToString(c.dir);
+    }
+}
+
+TEST(ParentOf, DropsTheLastNameAndKeepsRoots) {
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"C:\\a\\b", u"C:\\a"},   {u"C:\\a\\b\\", u"C:\\a"}, {u"C:\\a", u"C:\\"},
+        {u"a/b/c", u"a/b"},            {u"\\a", u"\\"},             {u"\\\\srv", u"\\\\"},
+        {u"Tevra Remote", u""},        {u".\\Tevra Remote", u"."},    {u"\\\\?\\C:\\a", u"\\\\?\\C:\\"},
+    };
+    for (const auto& [path, parent] : cases) EXPECT_EQ(parent_of(path), parent) << testing::PrintToString(path);
+}
+
+TEST(DirectoryOf, KeepsTheSeparator) {
+    EXPECT_EQ(directory_of(u"C:\\bin\\u.exe"), u"C:\\bin\\");
+    EXPECT_EQ(directory_of(u"C:/bin/u.exe"), u"C:/bin/");
+    EXPECT_EQ(directory_of(u"C:\\u.exe"), u"C:\\");
+    EXPECT_EQ(directory_of(u"C:u.exe"), std::nullopt);
+}
+
+TEST(ProductDataDir, FallsBackFromLocalAppDataToTheProfileToTheCurrentDirectory) {
+    using Value = std::optional<std::u16string>;
+    struct Case {
+        Value local_app_data, user_profile;
+        std::u16string dir;
+    };
+    const Case cases[] = {
+        {u"C:\\Users\\ann\\AppData\\Local", u"C:\\Users\\bob", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote"},
+        {u"C:\\Data\\", std::nullopt, u"C:\\Data\\Tevra Remote"},
+        {u"", u"C:\\Users\\bob", u"Tevra Remote"},  // defined but empty still counts
+        {std::nullopt, u"C:\\Users\\ann", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote"},
+        {std::nullopt, u"", u"AppData\\Local\\Tevra Remote"},
+        {std::nullopt, std::nullopt, u".\\Tevra Remote"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(product_data_dir(c.local_app_data, c.user_profile), c.dir);
+}
+
+TEST(SearchPath, OwnFolderSystemWindowsThenPathEntries) {
+    EXPECT_EQ(search_directories(u"C:\\bin\\", u"C:\\Windows\\system32", u"C:\\Windows", u"D:\\a;\"D:\\b;c\";;E:\\"),
+              (std::vector<std::u16string>{u"C:\\bin\\", u"C:\\Windows\\system32", u"C:\\Windows", u"D:\\a", u"D:\\b;c", u"E:\\"}));
+    // Unknown or empty directories are left out: "" would mean the current directory.
+    EXPECT_EQ(search_directories(std::nullopt, u"", std::nullopt, std::nullopt), std::vector<std::u16string>{});
+    const std::pair<std::u16string, std::vector<std::u16string>> variables[] = {
+        {u";;;", {}},
+        {u"\"C:\\Program Files\";x\"y;z\"w", {u"C:\\Program Files", u"xy;zw"}},
+        {u"\"\";a;\"b;c", {u"a", u"b;c"}},  // empty quotes skipped; an open quote runs to the end
+        {u" ;a ", {u" ", u"a "}},
+    };
+    for (const auto& [variable, dirs] : variables) EXPECT_EQ(split_search_path(variable), dirs);
 }
 
 }  // namespace
