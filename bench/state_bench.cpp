@@ -6,7 +6,7 @@
 // scripts/bench.sh takes the throughput on the 100 MiB skipped members from the JSON output and
 // sets it against the budget.
 #include "driver/command_line.hpp"
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <benchmark/benchmark.h>
 #include <pthread.h>

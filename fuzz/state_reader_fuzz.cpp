@@ -2,7 +2,7 @@
 // and a column; and every accepted record survives writing and reading back in all three forms
 // (object, array, phase as an object), with the second writing giving the same bytes.
 #include "common/utf.hpp"
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // The reader never recurses. The values of members it does not know are skipped with a small
 // explicit stack of open containers kept on the heap, so any nesting depth costs only memory, and
 // running out of memory becomes an ordinary error result.
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include "common/utf.hpp"
 

@@ -1,6 +1,7 @@
 #include "state/state_store.hpp"
 
 #include "common/paths.hpp"
+#include "state/state_codec.hpp"
 #include "win/environment.hpp"
 #include "win/system_error.hpp"
 #include "win/system_path.hpp"

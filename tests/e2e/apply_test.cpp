@@ -3,7 +3,7 @@
 #include "harness.hpp"
 
 #include "common/utf.hpp"
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <gtest/gtest.h>
 

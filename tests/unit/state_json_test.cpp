@@ -1,5 +1,5 @@
 // The state file's text: exact writing, strict reading, and writing back what was read.
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <gtest/gtest.h>
 
