@@ -64,7 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!*text || is_valid_utf8(**text), "texts are valid UTF-8");
     }
 
-    const std::string text = tevra::state_to_json(*record);
+    const auto written = tevra::state_to_json(*record);
+    require(written.has_value(), "an accepted record is written");
+    const std::string& text = *written;
     const auto again = tevra::state_from_json(text);
     require(again.has_value(), "the written text is read back");
     require(*again == *record, "reading back gives the same record");

@@ -10,7 +10,8 @@
 namespace tevra {
 
 // The file's exact text: two-space indent, LF line ends, no trailing newline.
-std::string state_to_json(const UpdateStateFile& state);
+// Fails only when memory runs out ("out of memory"); never throws.
+std::expected<std::string, std::string> state_to_json(const UpdateStateFile& state);
 
 // Strict reader. Any breach gives an error text (line and column), never a partial record.
 // Never throws: running out of memory is reported as an error too.

@@ -686,7 +686,7 @@ private:
 
 }  // namespace
 
-std::string state_to_json(const UpdateStateFile& state) {
+std::expected<std::string, std::string> state_to_json(const UpdateStateFile& state) {
     try {
         std::string out;
         out.reserve(128);
@@ -708,8 +708,8 @@ std::string state_to_json(const UpdateStateFile& state) {
         out.append("\n}");
         return out;
     } catch (const std::exception&) {
-        // Out of memory. The real text is never empty, so the empty text marks the failure.
-        return std::string();
+        // Only allocation can fail here; the text fits the small-string buffer, as below.
+        return std::unexpected(std::string("out of memory"));
     }
 }
 

@@ -48,7 +48,7 @@ UpdateStateFile record(UpdatePhase phase, std::string current, std::uint64_t uni
 
 // Writing a record and reading it back gives the record; writing that gives the same bytes.
 void expect_round_trip(const UpdateStateFile& state) {
-    const std::string text = tevra::state_to_json(state);
+    const std::string text = tevra::state_to_json(state).value();
     const auto again = tevra::state_from_json(text);
     ASSERT_TRUE(again.has_value()) << again.error() << "\n" << text;
     EXPECT_EQ(*again, state);
@@ -82,7 +82,7 @@ TEST(PhaseNames, ExactMatchOnly) {
 }
 
 TEST(Writer, DefaultRecordExactText) {
-    const std::string text = tevra::state_to_json(tevra::default_state_at(1700000000));
+    const std::string text = tevra::state_to_json(tevra::default_state_at(1700000000)).value();
     EXPECT_EQ(text,
               "{\n"
               "  \"phase\": \"idle\",\n"
@@ -99,7 +99,7 @@ TEST(Writer, DefaultRecordExactText) {
 TEST(Writer, EscapesOnlyQuoteBackslashAndControlBytes) {
     const auto state = record(UpdatePhase::failed, "", u64_max, "", {},
                               std::string("a\tb\nc\"d\\e\x01 f/g\x7Fh\xC3\xA9\x1F\b\f\r\0z", 24));
-    const std::string text = tevra::state_to_json(state);
+    const std::string text = tevra::state_to_json(state).value();
     EXPECT_NE(text.find(R"("current_version": "",)"), std::string::npos);
     EXPECT_NE(text.find(R"("candidate_version": "",)"), std::string::npos);
     EXPECT_NE(text.find("\"last_error\": \"a\\tb\\nc\\\"d\\\\e\\u0001 f/g\x7Fh\xC3\xA9"
@@ -131,7 +131,7 @@ const UpdateStateFile healthy_123_5 = record(UpdatePhase::healthy, "1.2.3", 5);
 INSTANTIATE_TEST_SUITE_P(
     Texts, ReaderAccepts,
     testing::Values(
-        Accepted{"WrittenDefault", tevra::state_to_json(tevra::default_state_at(1700000000)),
+        Accepted{"WrittenDefault", tevra::state_to_json(tevra::default_state_at(1700000000)).value(),
                  tevra::default_state_at(1700000000)},
         Accepted{"RequiredOnly", R"({"phase":"healthy","current_version":"1.2.3","updated_unix":5})",
                  healthy_123_5},
@@ -266,6 +266,20 @@ TEST(Reader, ErrorNamesLineAndColumn) {
     const auto result = tevra::state_from_json("{\n  \"phase\": 7}");
     ASSERT_FALSE(result.has_value());
     EXPECT_NE(result.error().find("line 2 column 12"), std::string::npos) << result.error();
+}
+
+TEST(Writer, RunningOutOfMemoryIsAnError) {
+    const auto state = record(UpdatePhase::failed, "1", 5, {}, {}, std::string(300, '\x01'));
+    bool saw_failure = false;
+    for (long budget = 0;; ++budget) {
+        allocations_left = budget;
+        const auto result = tevra::state_to_json(state);
+        allocations_left = -1;
+        if (result.has_value()) break;
+        EXPECT_EQ(result.error(), "out of memory");
+        saw_failure = true;
+    }
+    EXPECT_TRUE(saw_failure);
 }
 
 TEST(Reader, RunningOutOfMemoryIsAnError) {
