@@ -15,8 +15,6 @@ namespace {
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-constexpr bool is_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 // A byte that ends a run of plain bytes inside a string: quote, backslash or a control byte.
 constexpr bool ends_plain_run(char c) {
     const auto b = static_cast<unsigned char>(c);
@@ -42,6 +40,198 @@ int hex_value(char c) {
     return -1;
 }
 
+// The tokens below step `pos` over their part of the text and return nullptr, or return what is
+// wrong with `pos` left where it is wrong. They are file-local so that the loops of read_string
+// and skip_value take them in whole.
+
+// Four hex digits after "\u".
+const char* read_hex4(const char*& pos, const char* end, std::uint32_t& value) {
+    if (end - pos < 4) {
+        return "incomplete \\u escape";
+    }
+    value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int digit = hex_value(pos[i]);
+        if (digit < 0) {
+            return "invalid \\u escape";
+        }
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    pos += 4;
+    return nullptr;
+}
+
+// Exactly `word` (true, false, null).
+const char* skip_literal(const char*& pos, const char* end, std::string_view word) {
+    if (static_cast<std::size_t>(end - pos) < word.size() ||
+        std::memcmp(pos, word.data(), word.size()) != 0) {
+        return "invalid literal";
+    }
+    pos += word.size();
+    return nullptr;
+}
+
+// Syntax only: at a backslash, steps over one valid escape.
+const char* skip_escape(const char*& pos, const char* end) {
+    ++pos;
+    if (pos == end) {
+        return "unterminated string";
+    }
+    switch (*pos) {
+        case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+            ++pos;
+            return nullptr;
+        case 'u': {
+            ++pos;
+            std::uint32_t ignored = 0;
+            return read_hex4(pos, end, ignored);
+        }
+        default: return "invalid escape";
+    }
+}
+
+// Syntax only, for strings inside skipped values: at the opening quote, steps past the closing
+// one. Plain bytes are scanned eight at a time.
+const char* skip_string(const char*& pos, const char* end) {
+    ++pos;
+    for (;;) {
+        while (end - pos >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, pos, sizeof word);
+            if (word_ends_plain_run(word)) {
+                break;
+            }
+            pos += 8;
+        }
+        while (pos != end && !ends_plain_run(*pos)) {
+            ++pos;
+        }
+        if (pos == end) {
+            return "unterminated string";
+        }
+        if (*pos == '"') {
+            ++pos;
+            return nullptr;
+        }
+        if (*pos != '\\') {
+            return "control character in string";
+        }
+        if (const char* problem = skip_escape(pos, end)) {
+            return problem;
+        }
+    }
+}
+
+// At a byte of 0x80 or above: steps over one well-formed UTF-8 sequence (no overlong form, no
+// surrogate, nothing above U+10FFFF).
+const char* skip_utf8_sequence(const char*& pos, const char* end) {
+    const auto lead = static_cast<unsigned char>(*pos);
+    int length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return "invalid UTF-8";
+    }
+    if (end - pos < length) {
+        return "invalid UTF-8";
+    }
+    for (int i = 1; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(pos[i]);
+        if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) {
+            return "invalid UTF-8";
+        }
+    }
+    pos += length;
+    return nullptr;
+}
+
+// At a backslash: decodes one escape into `out`, pairing surrogates.
+const char* decode_escape(const char*& pos, const char* end, std::string& out) {
+    ++pos;
+    if (pos == end) {
+        return "unterminated string";
+    }
+    const char c = *pos++;
+    switch (c) {
+        case '"': out.push_back('"'); return nullptr;
+        case '\\': out.push_back('\\'); return nullptr;
+        case '/': out.push_back('/'); return nullptr;
+        case 'b': out.push_back('\b'); return nullptr;
+        case 'f': out.push_back('\f'); return nullptr;
+        case 'n': out.push_back('\n'); return nullptr;
+        case 'r': out.push_back('\r'); return nullptr;
+        case 't': out.push_back('\t'); return nullptr;
+        case 'u': break;
+        default: --pos; return "invalid escape";
+    }
+    std::uint32_t cp = 0;
+    if (const char* problem = read_hex4(pos, end, cp)) {
+        return problem;
+    }
+    if (cp >= 0xDC00 && cp <= 0xDFFF) {
+        return "unpaired surrogate escape";
+    }
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+        std::uint32_t low = 0;
+        if (end - pos < 2 || pos[0] != '\\' || pos[1] != 'u') {
+            return "unpaired surrogate escape";
+        }
+        pos += 2;
+        if (const char* problem = read_hex4(pos, end, low)) {
+            return problem;
+        }
+        if (low < 0xDC00 || low > 0xDFFF) {
+            return "unpaired surrogate escape";
+        }
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+    }
+    append_utf8(out, cp);
+    return nullptr;
+}
+
+// Any number of the JSON grammar.
+const char* skip_number(const char*& pos, const char* end) {
+    if (pos != end && *pos == '-') {
+        ++pos;
+    }
+    if (pos == end || !is_digit(*pos)) {
+        return "invalid number";
+    }
+    if (*pos == '0') {
+        ++pos;
+    } else {
+        while (pos != end && is_digit(*pos)) ++pos;
+    }
+    if (pos != end && *pos == '.') {
+        ++pos;
+        if (pos == end || !is_digit(*pos)) {
+            return "invalid number";
+        }
+        while (pos != end && is_digit(*pos)) ++pos;
+    }
+    if (pos != end && (*pos == 'e' || *pos == 'E')) {
+        ++pos;
+        if (pos != end && (*pos == '+' || *pos == '-')) {
+            ++pos;
+        }
+        if (pos == end || !is_digit(*pos)) {
+            return "invalid number";
+        }
+        while (pos != end && is_digit(*pos)) ++pos;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool JsonScanner::fail_at(std::size_t offset, std::string_view what) {
@@ -64,182 +254,7 @@ bool JsonScanner::fail_at(std::size_t offset, std::string_view what) {
     return false;
 }
 
-void JsonScanner::skip_whitespace() {
-    while (pos_ != end_ && is_whitespace(*pos_)) {
-        ++pos_;
-    }
-}
-
-bool JsonScanner::expect(char c, std::string_view what) {
-    if (!at(c)) {
-        return fail(what);
-    }
-    ++pos_;
-    return true;
-}
-
-bool JsonScanner::expect_colon() {
-    skip_whitespace();
-    if (!expect(':', "expected ':'")) {
-        return false;
-    }
-    skip_whitespace();
-    return true;
-}
-
-bool JsonScanner::expect_literal(std::string_view word) {
-    if (static_cast<std::size_t>(end_ - pos_) < word.size() ||
-        std::memcmp(pos_, word.data(), word.size()) != 0) {
-        return fail("invalid literal");
-    }
-    pos_ += word.size();
-    return true;
-}
-
-// Four hex digits after "\u".
-bool JsonScanner::read_hex4(std::uint32_t& value) {
-    if (end_ - pos_ < 4) {
-        return fail("incomplete \\u escape");
-    }
-    value = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int digit = hex_value(pos_[i]);
-        if (digit < 0) {
-            return fail("invalid \\u escape");
-        }
-        value = value * 16 + static_cast<std::uint32_t>(digit);
-    }
-    pos_ += 4;
-    return true;
-}
-
-// Syntax only: at a backslash, steps over one valid escape.
-bool JsonScanner::skip_escape() {
-    ++pos_;
-    if (pos_ == end_) {
-        return fail("unterminated string");
-    }
-    switch (*pos_) {
-        case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
-            ++pos_;
-            return true;
-        case 'u': {
-            ++pos_;
-            std::uint32_t ignored = 0;
-            return read_hex4(ignored);
-        }
-        default: return fail("invalid escape");
-    }
-}
-
-// Syntax only, for strings inside skipped values: at the opening quote, steps past the closing
-// one. Plain bytes are scanned eight at a time.
-bool JsonScanner::skip_string() {
-    ++pos_;
-    for (;;) {
-        while (end_ - pos_ >= 8) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, pos_, sizeof word);
-            if (word_ends_plain_run(word)) {
-                break;
-            }
-            pos_ += 8;
-        }
-        while (pos_ != end_ && !ends_plain_run(*pos_)) {
-            ++pos_;
-        }
-        if (pos_ == end_) {
-            return fail("unterminated string");
-        }
-        if (*pos_ == '"') {
-            ++pos_;
-            return true;
-        }
-        if (*pos_ != '\\') {
-            return fail("control character in string");
-        }
-        if (!skip_escape()) {
-            return false;
-        }
-    }
-}
-
-// At a byte of 0x80 or above: steps over one well-formed UTF-8 sequence (no overlong form, no
-// surrogate, nothing above U+10FFFF).
-bool JsonScanner::skip_utf8_sequence() {
-    const auto lead = static_cast<unsigned char>(*pos_);
-    int length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return fail("invalid UTF-8");
-    }
-    if (end_ - pos_ < length) {
-        return fail("invalid UTF-8");
-    }
-    for (int i = 1; i < length; ++i) {
-        const auto b = static_cast<unsigned char>(pos_[i]);
-        if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) {
-            return fail("invalid UTF-8");
-        }
-    }
-    pos_ += length;
-    return true;
-}
-
-// At a backslash: decodes one escape, pairing surrogates.
-bool JsonScanner::decode_escape(std::string& out) {
-    ++pos_;
-    if (pos_ == end_) {
-        return fail("unterminated string");
-    }
-    const char c = *pos_++;
-    switch (c) {
-        case '"': out.push_back('"'); return true;
-        case '\\': out.push_back('\\'); return true;
-        case '/': out.push_back('/'); return true;
-        case 'b': out.push_back('\b'); return true;
-        case 'f': out.push_back('\f'); return true;
-        case 'n': out.push_back('\n'); return true;
-        case 'r': out.push_back('\r'); return true;
-        case 't': out.push_back('\t'); return true;
-        case 'u': break;
-        default: --pos_; return fail("invalid escape");
-    }
-    std::uint32_t cp = 0;
-    if (!read_hex4(cp)) {
-        return false;
-    }
-    if (cp >= 0xDC00 && cp <= 0xDFFF) {
-        return fail("unpaired surrogate escape");
-    }
-    if (cp >= 0xD800 && cp <= 0xDBFF) {
-        std::uint32_t low = 0;
-        if (end_ - pos_ < 2 || pos_[0] != '\\' || pos_[1] != 'u') {
-            return fail("unpaired surrogate escape");
-        }
-        pos_ += 2;
-        if (!read_hex4(low)) {
-            return false;
-        }
-        if (low < 0xDC00 || low > 0xDFFF) {
-            return fail("unpaired surrogate escape");
-        }
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-    }
-    append_utf8(out, cp);
-    return true;
-}
+bool JsonScanner::expect_literal(std::string_view word) { return check(skip_literal(pos_, end_, word)); }
 
 bool JsonScanner::read_string(std::string& out) {
     out.clear();
@@ -249,7 +264,7 @@ bool JsonScanner::read_string(std::string& out) {
         while (pos_ != end_) {
             const auto b = static_cast<unsigned char>(*pos_);
             if (b >= 0x80) {
-                if (!skip_utf8_sequence()) {
+                if (!check(skip_utf8_sequence(pos_, end_))) {
                     return false;
                 }
             } else if (ends_plain_run(*pos_)) {
@@ -269,7 +284,7 @@ bool JsonScanner::read_string(std::string& out) {
         if (*pos_ != '\\') {
             return fail("control character in string");
         }
-        if (!decode_escape(out)) {
+        if (!check(decode_escape(pos_, end_, out))) {
             return false;
         }
     }
@@ -280,39 +295,6 @@ bool JsonScanner::read_member_name(std::string& name) {
         return fail("expected a member name");
     }
     return read_string(name) && expect_colon();
-}
-
-// Any number of the JSON grammar.
-bool JsonScanner::skip_number() {
-    if (at('-')) {
-        ++pos_;
-    }
-    if (pos_ == end_ || !is_digit(*pos_)) {
-        return fail("invalid number");
-    }
-    if (*pos_ == '0') {
-        ++pos_;
-    } else {
-        while (pos_ != end_ && is_digit(*pos_)) ++pos_;
-    }
-    if (at('.')) {
-        ++pos_;
-        if (pos_ == end_ || !is_digit(*pos_)) {
-            return fail("invalid number");
-        }
-        while (pos_ != end_ && is_digit(*pos_)) ++pos_;
-    }
-    if (at('e') || at('E')) {
-        ++pos_;
-        if (at('+') || at('-')) {
-            ++pos_;
-        }
-        if (pos_ == end_ || !is_digit(*pos_)) {
-            return fail("invalid number");
-        }
-        while (pos_ != end_ && is_digit(*pos_)) ++pos_;
-    }
-    return true;
 }
 
 std::expected<std::uint64_t, IntegerProblem> JsonScanner::read_u64() {
@@ -350,7 +332,7 @@ bool JsonScanner::skip_member_name() {
     if (!at('"')) {
         return fail("expected a member name");
     }
-    return skip_string() && expect_colon();
+    return check(skip_string(pos_, end_)) && expect_colon();
 }
 
 bool JsonScanner::skip_value() {
@@ -375,15 +357,15 @@ bool JsonScanner::skip_value() {
                 continue;
             }
         } else if (c == '"') {
-            if (!skip_string()) return false;
+            if (!check(skip_string(pos_, end_))) return false;
         } else if (c == 't') {
-            if (!expect_literal("true")) return false;
+            if (!check(skip_literal(pos_, end_, "true"))) return false;
         } else if (c == 'f') {
-            if (!expect_literal("false")) return false;
+            if (!check(skip_literal(pos_, end_, "false"))) return false;
         } else if (c == 'n') {
-            if (!expect_literal("null")) return false;
+            if (!check(skip_literal(pos_, end_, "null"))) return false;
         } else if (c == '-' || is_digit(c)) {
-            if (!skip_number()) return false;
+            if (!check(skip_number(pos_, end_))) return false;
         } else {
             return fail("expected a value");
         }

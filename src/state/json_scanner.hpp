@@ -38,12 +38,30 @@ public:
     // Where the scanner stands, to report an error there later (fail_at).
     std::size_t offset() const { return static_cast<std::size_t>(pos_ - begin_); }
 
-    void skip_whitespace();
+    // JSON's whitespace: space, tab, line feed and carriage return.
+    void skip_whitespace() {
+        while (pos_ != end_ && (*pos_ == ' ' || *pos_ == '\t' || *pos_ == '\n' || *pos_ == '\r')) {
+            ++pos_;
+        }
+    }
 
     // Steps over `c`, or fails with `what`.
-    bool expect(char c, std::string_view what);
+    bool expect(char c, std::string_view what) {
+        if (!at(c)) {
+            return fail(what);
+        }
+        ++pos_;
+        return true;
+    }
     // Whitespace, the ':' between a member's name and its value, and whitespace.
-    bool expect_colon();
+    bool expect_colon() {
+        skip_whitespace();
+        if (!expect(':', "expected ':'")) {
+            return false;
+        }
+        skip_whitespace();
+        return true;
+    }
     // Steps over exactly `word` (true, false, null).
     bool expect_literal(std::string_view word);
 
@@ -72,12 +90,9 @@ private:
     std::string error_;
     std::vector<char> closing_brackets_;  // of the containers open while skipping, innermost last
 
-    bool read_hex4(std::uint32_t& value);
-    bool skip_escape();
-    bool skip_string();
-    bool skip_utf8_sequence();
-    bool decode_escape(std::string& out);
-    bool skip_number();
+    // Records `problem` at the current position, if there is one: the tokens of json_scanner.cpp
+    // report what is wrong and leave the scanner where it is wrong.
+    bool check(const char* problem) { return problem == nullptr || fail(problem); }
     bool skip_member_name();
 };
 
