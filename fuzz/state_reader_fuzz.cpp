@@ -2,7 +2,7 @@
 // and a column; and every accepted record survives writing and reading back in all three forms
 // (object, array, phase as an object), with the second writing giving the same bytes.
 #include "common/utf.hpp"
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -64,7 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!*text || is_valid_utf8(**text), "texts are valid UTF-8");
     }
 
-    const std::string text = tevra::state_to_json(*record);
+    const auto written = tevra::state_to_json(*record);
+    require(written.has_value(), "an accepted record is written");
+    const std::string& text = *written;
     const auto again = tevra::state_from_json(text);
     require(again.has_value(), "the written text is read back");
     require(*again == *record, "reading back gives the same record");

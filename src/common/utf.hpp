@@ -16,6 +16,7 @@ std::string utf16_to_utf8_lossy(std::u16string_view text);
 // Malformed UTF-8 becomes U+FFFD.
 std::u16string utf8_to_utf16(std::string_view text);
 
-inline std::u16string ascii_to_utf16(std::string_view text) { return {text.begin(), text.end()}; }
+// Appends the UTF-8 form of a code point up to U+10FFFF (surrogates are the caller's concern).
+void append_utf8(std::string& out, char32_t code_point);
 
 }  // namespace tevra

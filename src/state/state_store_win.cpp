@@ -2,6 +2,7 @@
 
 #include "common/paths.hpp"
 #include "state/locations.hpp"
+#include "state/state_codec.hpp"
 #include "win/environment.hpp"
 #include "win/system_error.hpp"
 #include "win/system_path.hpp"
@@ -164,13 +165,12 @@ std::expected<void, std::string> save_state(const UpdateStateFile& state) {
         if (auto created = create_directory_tree(dir); !created) return created;
     }
 
-    // The writer gives an empty text only when memory ran out.
-    std::string text = state_to_json(state);
-    if (text.empty()) return std::unexpected(std::string("out of memory"));
+    auto text = state_to_json(state);
+    if (!text) return std::unexpected(std::move(text.error()));
 
     const std::u16string temporary_path = join_path(product_dir, temporary_file_name);
     const std::u16string target_path = join_path(product_dir, state_file_name);
-    if (auto written = write_temporary_file(temporary_path, text); !written) return written;
+    if (auto written = write_temporary_file(temporary_path, *text); !written) return written;
 
     if (::MoveFileExW(wide(system_path(temporary_path)), wide(system_path(target_path)), MOVEFILE_REPLACE_EXISTING)) {
         return {};

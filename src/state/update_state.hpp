@@ -1,10 +1,9 @@
-// The persisted update state record and its exact JSON text. Portable: no file or console access.
+// Portable: the persisted update state record, its phases, the default record and the clock conversion.
 #pragma once
 
 #include "version.h"
 
 #include <cstdint>
-#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,12 +47,5 @@ std::uint64_t unix_time_from_filetime(std::uint64_t filetime);
 
 // The default record stamped with the given time.
 UpdateStateFile default_state_at(std::uint64_t unix_seconds);
-
-// The file's exact text: two-space indent, LF line ends, no trailing newline.
-std::string state_to_json(const UpdateStateFile& state);
-
-// Strict reader. Any breach gives an error text (line and column), never a partial record.
-// Never throws: running out of memory is reported as an error too.
-std::expected<UpdateStateFile, std::string> state_from_json(std::string_view bytes);
 
 }  // namespace tevra

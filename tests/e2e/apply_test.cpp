@@ -3,7 +3,7 @@
 #include "harness.hpp"
 
 #include "common/utf.hpp"
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ TEST(ApplyOutcome, FollowsTheInstallerExitCode) {
     for (const Case& c : cases) {
         Layout setup;
         fs::path package = setup.stage(L"pkg.msi");
-        write_file(setup.state, state_to_json(stored_record));
+        write_file(setup.state, state_to_json(stored_record).value());
         RunResult result = setup.apply(u16(package), u"2.5 beta", c.exit_code);
 
         auto record = setup.installer_start();
@@ -146,7 +146,7 @@ TEST(ApplyStaging, RefusesEverythingElseBeforeAnyInstallerStarts) {
     };
     for (const Case& c : cases) {
         Layout setup;
-        write_file(setup.state, state_to_json(stored_record));
+        write_file(setup.state, state_to_json(stored_record).value());
         RunResult result = setup.apply(c.path(setup));
         EXPECT_EQ(result.exit_code, 1u) << c.name;
         EXPECT_EQ(result.stderr_bytes, "updater error: " + c.failure + "\n") << c.name;
@@ -216,7 +216,7 @@ TEST(NoInstaller, ProgramNotFoundIsRecorded) {
     }
     Layout layout(false);
     fs::path package = layout.stage(L"pkg.msi");
-    write_file(layout.state, state_to_json(stored_record));
+    write_file(layout.state, state_to_json(stored_record).value());
     RunResult result = layout.apply(u16(package));
     EXPECT_EQ(result.exit_code, 1u);
     EXPECT_EQ(result.stderr_bytes, "updater error: program not found\n");

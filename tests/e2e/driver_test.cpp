@@ -2,7 +2,7 @@
 #include "harness.hpp"
 
 #include "common/utf.hpp"
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <gtest/gtest.h>
 
@@ -100,7 +100,7 @@ TEST(Failure, IsPrintedOnceAndRecordedInTheDefaultRecord) {
 TEST(Failure, KeepsEveryOtherFieldOfTheLoadedRecord) {
     fs::path dir = test_dir();
     UpdateStateFile stored{UpdatePhase::rollback_required, "3.0", "3.1", "C:\\u\\p.msi", "old", "2.9", 42};
-    write_file(state_path(dir), state_to_json(stored));
+    write_file(state_path(dir), state_to_json(stored).value());
     RunResult result = run_in(dir, u"u --nope");
     EXPECT_EQ(result.exit_code, 1u);
     UpdateStateFile expected = stored;
@@ -128,7 +128,7 @@ TEST(Mark, ChangesOnlyThePhase) {
     };
     for (const UpdateStateFile& stored : stored_records) {
         fs::path dir = test_dir();
-        write_file(state_path(dir), state_to_json(stored));
+        write_file(state_path(dir), state_to_json(stored).value());
         RunResult result = run_in(dir, u"u --mark-awaiting-first-start --whatever follows");
         EXPECT_EQ(result.exit_code, 0u);
         EXPECT_EQ(result.stderr_bytes, "");
@@ -153,7 +153,7 @@ TEST(Mark, StartsFromTheDefaultRecordWhenTheFileIsUnusable) {
 
 TEST(Mark, SucceedsQuietlyWhenTheSaveFails) {
     fs::path dir = test_dir();
-    const std::string old_text = state_to_json(default_state_at(5));
+    const std::string old_text = state_to_json(default_state_at(5)).value();
     write_file(state_path(dir), old_text);
     write_file(product_dir(dir) / L"Updates", "a file where the staging directory belongs");
     RunResult result = run_in(dir, u"u --mark-awaiting-first-start");
@@ -167,7 +167,7 @@ TEST(Mark, SucceedsQuietlyWhenTheSaveFails) {
 // the same file at the same time, and the state file keeps its complete old text.
 TEST(Mark, GivesWayToASaveInProgress) {
     fs::path dir = test_dir();
-    const std::string old_text = state_to_json(default_state_at(5));
+    const std::string old_text = state_to_json(default_state_at(5)).value();
     write_file(state_path(dir), old_text);
     fs::path temporary = product_dir(dir) / L"update_state.json.tmp";
     HANDLE other_save = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -4,7 +4,7 @@
 #include "harness.hpp"
 
 #include "common/utf.hpp"
-#include "state/update_state.hpp"
+#include "state/state_codec.hpp"
 
 #include <gtest/gtest.h>
 
@@ -369,7 +369,7 @@ TEST(HostileStateFile, IsReadAsTheDefaultRecord) {
              return Holder();
          }, true},
         {"the first half of a record", [](const fs::path& state) {
-             std::string text = state_to_json(stored_record);
+             std::string text = state_to_json(stored_record).value();
              write_file(state, text.substr(0, text.size() / 2));
              return Holder();
          }, true},
@@ -378,7 +378,7 @@ TEST(HostileStateFile, IsReadAsTheDefaultRecord) {
              return Holder();
          }, false},
         {"held open without sharing", [](const fs::path& state) {
-             write_file(state, state_to_json(stored_record));
+             write_file(state, state_to_json(stored_record).value());
              HANDLE file = ::CreateFileW(state.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
              EXPECT_NE(file, INVALID_HANDLE_VALUE);
              return Holder(file, [](void* handle) { ::CloseHandle(handle); });
@@ -502,7 +502,7 @@ TEST(UnwritableLayout, SaveFailsQuietlyAndTheStateFileKeepsItsText) {
             const std::string context = std::string(c.name) + ", " + command.name;
             const fs::path local_app_data = test_dir();
             const fs::path product = product_dir(local_app_data);
-            const std::string old_text = state_to_json(stored_record);
+            const std::string old_text = state_to_json(stored_record).value();
             write_file(state_path(local_app_data), old_text);
             c.prepare(product);
             std::unique_ptr<Immutable> immutable;
@@ -685,7 +685,7 @@ TEST(StagingEscapes, AreRefusedOrResolveInsideUpdates) {
     };
     for (const EscapeCase& c : cases) {
         Layout setup;
-        write_file(setup.state, state_to_json(stored_record));
+        write_file(setup.state, state_to_json(stored_record).value());
         Escape escape = c.make(setup);
         RunResult result = setup.apply(escape.path);
         std::optional<StubRecord> installer = setup.installer_start();

@@ -1,5 +1,7 @@
 #include "harness.hpp"
 
+#include "state/state_codec.hpp"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
