@@ -1,293 +1,293 @@
 #include "harness.hpp"
 
-#include "state/state_codec.hpp"
-
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cwchar>
+#include <fstream>
+#include <map>
+#include <ranges>
 #include <stdexcept>
-#include <utility>
 
-namespace tevra::test {
+namespace e2e {
 namespace {
 
-HANDLE inheritable_file(const fs::path& path, DWORD access, DWORD disposition) {
+HANDLE inheritable(const fs::path& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                         disposition, 0, nullptr);
 }
 
-std::u16string upper(std::u16string text) {
-    for (auto& c : text) c = (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+std::wstring environment_block(const Env& changes) {
+    std::vector<std::wstring> entries;
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p != L'\0'; p += entries.back().size() + 1) entries.emplace_back(p);
+    ::FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : changes) {
+        const std::wstring prefix = name + L"=";
+        std::erase_if(entries,
+                      [&](const auto& entry) { return !_wcsnicmp(entry.c_str(), prefix.c_str(), prefix.size()); });
+        if (value) entries.push_back(name + L"=" + *value);
+    }
+    std::wstring out;
+    for (const std::wstring& entry : entries) out += entry + L'\0';
+    return out + L'\0';
+}
+
+std::wstring expand(std::wstring text, const fs::path& dir) {
+    const std::pair<std::wstring, std::wstring> names[] = {
+        {L"%U", L"%P\\Updates"}, {L"%P", L"%D\\lad\\Tevra Remote"}, {L"%D", dir}, {L"%B", build_dir()}};
+    for (const auto& [name, value] : names) {
+        for (std::size_t at = 0; (at = text.find(name, at)) != std::wstring::npos; at += value.size()) {
+            text.replace(at, name.size(), value);
+        }
+    }
     return text;
 }
 
-// The test program's environment with the requested changes, as a CreateProcessW block.
-std::u16string environment_block(const std::vector<EnvChange>& changes) {
-    std::vector<std::u16string> entries;
-    wchar_t* block = ::GetEnvironmentStringsW();
-    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
-        entries.emplace_back(reinterpret_cast<const char16_t*>(p));
+bool writable(const fs::path& path) {
+    if (fs::is_directory(path)) {
+        const fs::path probe = path / L"probe";
+        ::RemoveDirectoryW(probe.c_str());  // left behind when the flag came between making and removing it
+        return ::CreateDirectoryW(probe.c_str(), nullptr) && ::RemoveDirectoryW(probe.c_str());
     }
-    ::FreeEnvironmentStringsW(block);
-    for (const auto& [name, value] : changes) {
-        std::erase_if(entries, [&](const std::u16string& entry) {
-            auto eq = entry.find(u'=', 1);
-            return upper(entry.substr(0, eq)) == upper(name);
-        });
-        if (value) entries.push_back(name + u"=" + *value);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    return file != INVALID_HANDLE_VALUE && ::CloseHandle(file);
+}
+
+// As root under Wine neither the read-only attribute nor the Unix mode stops a write; the immutable flag does.
+void set_immutable(const fs::path& path, bool on) {
+    unix_until(L"/usr/bin/chattr", {on ? L"+i" : L"-i", path}, [&] { return writable(path) != on; });
+}
+
+std::string json(const std::optional<std::string>& text) {
+    static const std::map<char, std::string> named{{'"', "\\\""}, {'\\', "\\\\"}, {'\b', "\\b"}, {'\t', "\\t"},
+                                                   {'\n', "\\n"}, {'\f', "\\f"},  {'\r', "\\r"}};
+    if (!text) return "null";
+    std::string out = "\"";
+    for (const char c : *text) {
+        char code[16];
+        std::snprintf(code, sizeof code, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+        out += named.contains(c) ? named.at(c) : static_cast<unsigned char>(c) < 0x20 ? code : std::string(1, c);
     }
-    std::u16string out;
-    for (const auto& entry : entries) out += entry + u'\0';
-    out += u'\0';
-    return out;
+    return out + "\"";
 }
 
 }  // namespace
 
-std::wstring unix_path(const fs::path& path) {
-    std::wstring text = path.wstring();
-    if (!text.starts_with(L"Z:\\")) throw std::runtime_error("not on the Unix root drive: " + utf8(path));
-    text.erase(0, 2);
-    for (auto& c : text) c = c == L'\\' ? L'/' : c;
-    return text;
+Result Child::finish() {
+    ::WaitForSingleObject(process, INFINITE);
+    Result result;
+    ::GetExitCodeProcess(process, &result.exit);
+    ::CloseHandle(process);
+    result.err = read_file(err).value_or("");
+    result.out = read_file(out).value_or("");
+    return result;
 }
 
-// Wine starts Unix programs too; some file work only they do right under Wine.
-void run_unix(const std::wstring& program, const std::vector<std::wstring>& args) {
-    std::wstring command = program;
-    for (const std::wstring& arg : args) command += L" \"" + arg + L"\"";
-    std::wstring application = L"Z:" + program;
-    for (auto& c : application) c = c == L'/' ? L'\\' : c;
+Child start(const fs::path& program, const std::wstring& line, const Env& env, const fs::path& cwd, bool with_stderr) {
+    static int count = 0;
+    const fs::path captures = build_dir() / L"e2e-work" / L"captures";
+    fs::create_directories(captures);
+    const std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++count);
+    Child child{nullptr, captures / (L"err-" + tag), captures / (L"out-" + tag)};
+    HANDLE handles[] = {inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING),
+                        inheritable(child.out, GENERIC_WRITE, CREATE_ALWAYS),
+                        inheritable(child.err, GENERIC_WRITE, CREATE_ALWAYS)};
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        throw std::runtime_error("cannot start a Unix program: error " + std::to_string(::GetLastError()));
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = handles[0];
+    startup.hStdOutput = handles[1];
+    startup.hStdError = with_stderr ? handles[2] : INVALID_HANDLE_VALUE;
+    std::wstring block = environment_block(env);
+    PROCESS_INFORMATION info{};
+    BOOL started = FALSE;
+    // Under load Wine now and then refuses a start; a refused start ran nothing, so it may be tried again.
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        std::wstring writable_line = line;
+        started = ::CreateProcessW(program.c_str(), writable_line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_UNICODE_ENVIRONMENT, block.data(), cwd.c_str(), &startup, &info);
+        if (!started) ::Sleep(200);
     }
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    // Wine does not wait for a Unix program: callers wait for its effect.
-    ::CloseHandle(process.hProcess);
-    ::CloseHandle(process.hThread);
+    const DWORD error = ::GetLastError();
+    for (HANDLE handle : handles) ::CloseHandle(handle);
+    if (!started) throw std::runtime_error("cannot start " + utf8(program.native()) + ": " + std::to_string(error));
+    ::CloseHandle(info.hThread);
+    child.process = info.hProcess;
+    return child;
 }
 
 fs::path build_dir() {
-    wchar_t buffer[32768];
-    DWORD length = ::GetModuleFileNameW(nullptr, buffer, 32768);
-    return fs::path(std::wstring(buffer, length)).parent_path();
+    wchar_t path[32768];
+    return fs::path(std::wstring(path, ::GetModuleFileNameW(nullptr, path, 32768))).parent_path();
 }
 
-fs::path updater_path() { return build_dir() / L"TevraRemoteUpdater.exe"; }
-
 fs::path test_dir() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    for (char& c : name) {
-        if (c == '/' || c == '\\') c = '_';
-    }
-    // Never reused, so nothing has to be removed here (the test run empties e2e-work first):
-    // under Wine the library's remove_all loops forever on a Unix link.
     static int count = 0;
-    name += '-';
-    name += std::to_string(::GetCurrentProcessId());
-    name += '-';
-    name += std::to_string(++count);
-    fs::path dir = build_dir() / "e2e-work" / name;
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path dir =
+        build_dir() / L"e2e-work" /
+        (std::string(test->name()) + "-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++count));
     fs::create_directories(dir);
     return dir;
 }
 
 std::optional<std::string> read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    ::CloseHandle(file);
+    return bytes;
 }
 
 void write_file(const fs::path& path, std::string_view bytes) {
     fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-// Wine's CreateSymbolicLinkW makes nothing, but Wine follows the links of the Unix file system.
-void make_symlink(const fs::path& target, const fs::path& link) {
-    // Wine shows the link once ln has made it (a broken one never: link to a file that exists).
-    // A start that left no trace under load is made again.
-    for (int start = 0; start < 10; ++start) {
-        run_unix(L"/bin/ln", {L"-s", unix_path(target), unix_path(link)});
-        for (int poll = 0; poll < 200; ++poll) {
-            WIN32_FIND_DATAW entry{};
-            HANDLE find = ::FindFirstFileW(link.c_str(), &entry);
-            if (find != INVALID_HANDLE_VALUE) {
-                ::FindClose(find);
-                return;
-            }
-            ::Sleep(10);
+std::string utf8(std::wstring_view text) {
+    std::string out(text.size() * 3, '\0');
+    out.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()), {}, {}));
+    return out;
+}
+
+std::uint64_t now_unix() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void unix_until(const std::wstring& program, const std::vector<fs::path>& args, const std::function<bool()>& done) {
+    std::wstring line = program, application = L"Z:" + program;
+    for (std::wstring arg : args) {
+        if (arg.starts_with(L"Z:\\")) arg.erase(0, 2);
+        std::ranges::replace(arg, L'\\', L'/');
+        line += L" \"" + arg + L"\"";
+    }
+    std::ranges::replace(application, L'/', L'\\');
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        start(application, line, {}, build_dir()).finish();
+        for (int poll = 0; poll < 200; ++poll, ::Sleep(10)) {
+            if (done()) return;
         }
     }
-    throw std::runtime_error("no link appeared at " + utf8(link));
+    throw std::runtime_error("no effect of " + utf8(line));
 }
 
-std::u16string u16(const fs::path& path) {
-    const std::wstring& native = path.native();
-    return std::u16string(native.begin(), native.end());
+std::string Rec::text() const {
+    return "{\n  \"phase\": \"" + phase + "\",\n  \"current_version\": " + json(current) +
+           ",\n  \"candidate_version\": " + json(candidate) + ",\n  \"staged_msi\": " + json(staged) +
+           ",\n  \"last_error\": " + json(error) + ",\n  \"last_accepted_version\": " + json(accepted) +
+           ",\n  \"updated_unix\": " + time + "\n}";
 }
 
-std::string utf8(const fs::path& path) {
-    auto text = path.u8string();
-    return std::string(text.begin(), text.end());
+std::string failed(Rec rec, const std::string& error) {
+    rec.phase = "failed";
+    rec.error = error;
+    return rec.text();
 }
 
-Child::Child(Child&& other) noexcept
-    : process_(std::exchange(other.process_, nullptr)),
-      err_path_(std::move(other.err_path_)),
-      out_path_(std::move(other.out_path_)) {}
+std::string marked(Rec rec) {
+    rec.phase = "awaiting_first_start";
+    return rec.text();
+}
 
-Child& Child::operator=(Child&& other) noexcept {
-    if (this != &other) {
-        release();
-        process_ = std::exchange(other.process_, nullptr);
-        err_path_ = std::move(other.err_path_);
-        out_path_ = std::move(other.out_path_);
+testing::AssertionResult same_text(const std::optional<std::string>& actual, std::optional<std::string> expected,
+                                   std::uint64_t from, std::uint64_t to) {
+    const std::size_t at = expected ? expected->find("<now>") : std::string::npos;
+    if (actual && at <= actual->size()) {  // the digits found there, if they are a stamp of the run
+        const std::string digits = actual->substr(at, actual->find_first_not_of("0123456789", at) - at);
+        const std::uint64_t stamp = std::strtoull(digits.c_str(), nullptr, 10);
+        if (!digits.starts_with('0') && stamp >= from && stamp <= to) expected->replace(at, 5, digits);
     }
-    return *this;
+    if (actual == expected) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\n  actual: " << actual.value_or("(absent)")
+                                       << "\nexpected: " << expected.value_or("(absent)");
 }
 
-Child::~Child() { release(); }
+std::string error_line(const std::string& message) { return "updater error: " + message + "\n"; }
 
-void Child::release() {
-    if (process_ == nullptr) return;
-    ::TerminateProcess(process_, 1);
-    ::WaitForSingleObject(process_, INFINITE);
-    ::CloseHandle(process_);
-    process_ = nullptr;
-    std::error_code ignored;
-    fs::remove(err_path_, ignored);
-    fs::remove(out_path_, ignored);
+Row failure(std::string name, std::wstring line, const std::string& message, std::optional<Rec> before) {
+    Row row{.name = std::move(name), .line = std::move(line), .err = error_line(message), .exit = 1};
+    if (before) row.before = before->text();
+    row.after = failed(before.value_or(Rec{}), message);
+    return row;
 }
 
-bool Child::has_ended() const { return process_ == nullptr || ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
-
-void Child::terminate(UINT exit_code) {
-    if (process_ != nullptr) ::TerminateProcess(process_, exit_code);
-}
-
-RunResult Child::finish() {
-    if (process_ == nullptr) throw std::logic_error("no child to finish");
-    ::WaitForSingleObject(process_, INFINITE);
-    RunResult result;
-    ::GetExitCodeProcess(process_, &result.exit_code);
-    ::CloseHandle(process_);
-    process_ = nullptr;
-    result.stderr_bytes = read_file(err_path_).value_or("");
-    result.stdout_bytes = read_file(out_path_).value_or("");
-    std::error_code ignored;
-    fs::remove(err_path_, ignored);
-    fs::remove(out_path_, ignored);
-    return result;
-}
-
-Child start(const RunOptions& options) {
-    fs::path program = options.program.empty() ? updater_path() : options.program;
-    fs::path capture_dir = build_dir() / "e2e-work";
-    fs::create_directories(capture_dir);
-    // Unique per start, also for children started within the same tick.
-    static unsigned starts = 0;
-    std::string tag = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64()) + "-" +
-                      std::to_string(++starts);
-    Child child;
-    child.err_path_ = capture_dir / ("stderr-" + tag);
-    child.out_path_ = capture_dir / ("stdout-" + tag);
-
-    HANDLE err = inheritable_file(child.err_path_, GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE out = inheritable_file(child.out_path_, GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE in = inheritable_file(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = options.without_stderr ? INVALID_HANDLE_VALUE : err;
-
-    std::u16string command_line = options.command_line;
-    std::u16string environment = environment_block(options.environment);
-    std::wstring cwd = options.working_dir.empty() ? build_dir().native() : options.working_dir.native();
-    PROCESS_INFORMATION process{};
-    BOOL started = FALSE;
-    // Wine now and then refuses a start under load; a refused start ran nothing, so try again.
-    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
-        std::u16string mutable_line = command_line;
-        started = ::CreateProcessW(program.c_str(), reinterpret_cast<wchar_t*>(mutable_line.data()), nullptr, nullptr,
-                                   TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(), cwd.c_str(), &startup,
-                                   &process);
-        if (!started) ::Sleep(200);
-    }
-    DWORD start_error = ::GetLastError();
-    ::CloseHandle(err);
-    ::CloseHandle(out);
-    ::CloseHandle(in);
-    if (!started) {
-        std::error_code ignored;
-        fs::remove(child.err_path_, ignored);
-        fs::remove(child.out_path_, ignored);
-        throw std::runtime_error("cannot start " + utf8(program) + ": error " + std::to_string(start_error));
-    }
-    ::CloseHandle(process.hThread);
-    child.process_ = process.hProcess;
-    return child;
-}
-
-RunResult run(const RunOptions& options) { return start(options).finish(); }
-
-std::u16string verbatim(const fs::path& path) { return u"\\\\?\\" + u16(path); }
-
-fs::path package_file(const wchar_t* name) { return build_dir() / L"packages" / name; }
-
-Layout::Layout(bool with_stand_in) {
-    fs::create_directories(staging);
+fs::path run_row(const Row& row) {
+    SCOPED_TRACE(row.name);
+    const fs::path dir = test_dir(), bin = dir / L"bin", product = expand(row.product, dir);
+    const fs::path state = product / L"update_state.json";
     fs::create_directories(bin);
-    fs::copy_file(updater_path(), bin / L"TevraRemoteUpdater.exe");
-    if (with_stand_in) fs::copy_file(build_dir() / L"installer_stub.exe", bin / L"msiexec.exe");
+    fs::copy_file(build_dir() / L"TevraRemoteUpdater.exe", bin / L"TevraRemoteUpdater.exe");
+    fs::copy_file(build_dir() / L"installer_stub.exe", bin / L"msiexec.exe");
+    if (row.before) write_file(state, *row.before);
+    Env env = {{L"LOCALAPPDATA", dir / L"lad"},
+               {L"TEVRA_STUB_DIR", dir},
+               {L"TEVRA_STUB_STATE", state},
+               {L"TEVRA_STUB_EXIT", row.installer_exit}};
+    std::vector<std::function<void()>> undo;
+    for (const Step& step : row.setup) {
+        const fs::path path = expand(step.path, dir);
+        const std::wstring arg = expand(step.arg, dir);
+        if (step.op == Op::copy || step.op == Op::link) fs::create_directories(path.parent_path());
+        switch (step.op) {
+            case Op::copy: fs::copy_file(arg, path, fs::copy_options::overwrite_existing); break;
+            case Op::text: write_file(path, utf8(arg)); break;
+            case Op::dir: fs::create_directories(path); break;
+            case Op::remove: fs::remove(path); break;
+            case Op::set: env.emplace_back(step.path, arg); break;
+            case Op::unset: env.emplace_back(step.path, std::nullopt); break;
+            case Op::link:  // Wine's CreateSymbolicLinkW makes nothing
+                unix_until(L"/bin/ln", {L"-s", arg, path}, [&] { return ::GetFileAttributesW(path.c_str()) != ~0u; });
+                break;
+            case Op::immutable:
+                set_immutable(path, true);
+                undo.emplace_back([path] { set_immutable(path, false); });
+                break;
+            case Op::hold:
+            case Op::hold_for_writing:
+                const bool writer = step.op == Op::hold_for_writing;
+                HANDLE file = ::CreateFileW(path.c_str(), writer ? GENERIC_WRITE : GENERIC_READ,
+                                            writer ? FILE_SHARE_READ : 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+                EXPECT_NE(file, INVALID_HANDLE_VALUE);
+                undo.emplace_back([file] { ::CloseHandle(file); });
+        }
+    }
+    const std::uint64_t from = now_unix();
+    const Result result =
+        start(bin / L"TevraRemoteUpdater.exe", expand(row.line, dir), env, dir, row.with_stderr).finish();
+    const std::uint64_t to = now_unix();
+    for (const auto& restore : std::views::reverse(undo)) restore();
+
+    EXPECT_EQ(result.exit, row.exit);
+    EXPECT_EQ(result.err, row.err);
+    const std::optional<std::string> installer = read_file(dir / L"installer-command-line");
+    EXPECT_EQ(result.out, installer ? stand_in_out : "");
+    if (installer && !row.installer.empty()) {
+        const std::wstring line(reinterpret_cast<const wchar_t*>(installer->data()), installer->size() / 2);
+        EXPECT_EQ(line, expand(row.installer, dir));
+        EXPECT_EQ(read_file(dir / L"installer-saw-state"), row.before) << "saved before the installer ended";
+    }
+    EXPECT_EQ(installer.has_value(), !row.installer.empty()) << "whether the installer started";
+    EXPECT_TRUE(same_text(read_file(state), row.after == same ? row.before : row.after, from, to));
+    EXPECT_TRUE(same_text(read_file(product / L"update_state.json.tmp"), row.tmp, from, to)) << "temporary file";
+    const bool saved = row.after && row.after != same, untouched = !row.before && !row.after && row.setup.empty();
+    for (const wchar_t* made : {L"Updates", L"Updates\\Recovery", L"CrashReports"}) {
+        EXPECT_TRUE(!saved || fs::is_directory(product / made)) << utf8(made);
+    }
+    EXPECT_FALSE(untouched && fs::exists(product)) << "the layout was made";
+    return dir;
 }
 
-fs::path Layout::stage(const fs::path& relative) const {
-    fs::create_directories((staging / relative).parent_path());
-    fs::copy_file(package_file(L"demo.msi"), staging / relative);
-    return staging / relative;
+void run_rows(const std::vector<Row>& rows) {
+    for (const Row& row : rows) run_row(row);
 }
 
-RunResult Layout::apply(const std::u16string& package, const std::u16string& version,
-                        const std::u16string& installer_exit, fs::path cwd) const {
-    RunOptions options;
-    options.program = bin / L"TevraRemoteUpdater.exe";
-    options.command_line =
-        u"TevraRemoteUpdater.exe --apply-msi \"" + package + u"\" --expected-version \"" + version + u"\"";
-    options.environment = {{u"LOCALAPPDATA", u16(local_app_data)},
-                           {u"TEVRA_STUB_RECORD", u16(record)},
-                           {u"TEVRA_STUB_EXIT_CODE", installer_exit},
-                           {u"TEVRA_STUB_SNAPSHOT", u16(state)}};
-    options.working_dir = cwd.empty() ? dir : cwd;
-    return run(options);
-}
-
-std::optional<StubRecord> Layout::installer_start() const {
-    auto records = read_stub_records(record);
-    EXPECT_TRUE(records.has_value()) << records.error();
-    if (!records || records->empty()) return std::nullopt;
-    EXPECT_EQ(records->size(), 1u);
-    return records->front();
-}
-
-UpdateStateFile Layout::saved_state() const {
-    auto bytes = read_file(state);
-    EXPECT_TRUE(bytes.has_value());
-    auto parsed = state_from_json(bytes.value_or(""));
-    EXPECT_TRUE(parsed.has_value());
-    return parsed.value_or(UpdateStateFile{});
-}
-
-}  // namespace tevra::test
+}  // namespace e2e

@@ -1,117 +1,93 @@
-// Launches the real updater with an exact raw command line and a chosen environment, and reads
-// back what it left: exit code, standard error bytes, files.
+// Runs the real updater from outside, with an exact raw command line and environment, and reads back what it left:
+// exit status, standard error bytes, files. Knows nothing of the updater's sources.
 #pragma once
-
-#include "stub_record.hpp"
-
-#include "state/update_state.hpp"
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace tevra::test {
+namespace e2e {
 
 namespace fs = std::filesystem;
 
-// A variable set to a value, or removed (nullopt).
-using EnvChange = std::pair<std::u16string, std::optional<std::u16string>>;
+// Variables set (or removed, nullopt) in the child's copy of the test's environment.
+using Env = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
 
-struct RunOptions {
-    fs::path program;                 // defaults to the updater beside the test program
-    std::u16string command_line;      // exact, as the child's GetCommandLineW returns it
-    std::vector<EnvChange> environment;
-    fs::path working_dir;             // defaults to the build directory
-    bool without_stderr = false;      // the child's standard error handle is invalid
+struct Result {
+    DWORD exit = 0;
+    std::string err, out;
 };
 
-struct RunResult {
-    DWORD exit_code = 0;
-    std::string stderr_bytes;
-    std::string stdout_bytes;
+struct Child {
+    HANDLE process = nullptr;
+    fs::path err, out;
+    Result finish();  // waits for the end
 };
 
-RunResult run(const RunOptions& options);
+Child start(const fs::path& program, const std::wstring& line, const Env& env, const fs::path& cwd,
+            bool with_stderr = true);
 
-// A child started by start() and not yet collected. Until finish() it runs on its own; a child
-// that is still running when its owner goes away is terminated and waited for.
-class Child {
-public:
-    Child() = default;
-    Child(Child&& other) noexcept;
-    Child& operator=(Child&& other) noexcept;
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child();
-
-    HANDLE process() const { return process_; }
-    bool has_ended() const;              // without waiting
-    void terminate(UINT exit_code);      // ends it at once with that code (no effect once it has ended)
-    RunResult finish();                  // waits for the end, then reads what it left
-
-private:
-    friend Child start(const RunOptions& options);
-    void release();
-    HANDLE process_ = nullptr;
-    fs::path err_path_, out_path_;
-};
-
-// Starts like run() but returns at once.
-Child start(const RunOptions& options);
-
-fs::path build_dir();        // where the test programs and the updater lie
-fs::path updater_path();
-// A fresh, empty directory for the running test.
-fs::path test_dir();
-
-std::optional<std::string> read_file(const fs::path& path);
+fs::path build_dir();
+fs::path test_dir();  // fresh and never reused: under Wine, remove_all loops forever on a Unix link
+std::optional<std::string> read_file(const fs::path& path);  // none when it can't be opened (a directory too)
 void write_file(const fs::path& path, std::string_view bytes);
+std::string utf8(std::wstring_view text);
+std::uint64_t now_unix();
 
-// A Unix program (an absolute Unix path) started through Wine. Wine does not wait for it: the
-// caller polls for its effect.
-void run_unix(const std::wstring& program, const std::vector<std::wstring>& args);
-// The Unix form of a path on the root drive Z:; throws for any other path.
-std::wstring unix_path(const fs::path& path);
+// Runs a Unix program through Wine until `done` holds. Wine does not wait for it, and under load a start may
+// leave no trace: poll for the effect, start it again when none comes.
+void unix_until(const std::wstring& program, const std::vector<fs::path>& args, const std::function<bool()>& done);
 
-// A symbolic link at `link` to `target` (a file or a directory); throws when the system refuses.
-void make_symlink(const fs::path& target, const fs::path& link);
-
-std::u16string u16(const fs::path& path);
-std::string utf8(const fs::path& path);
-
-// The same path with the extended-length prefix \\?\ in front.
-std::u16string verbatim(const fs::path& path);
-
-// One of the test packages made for the build.
-fs::path package_file(const wchar_t* name);
-
-// A product layout under a fresh test directory and a copy of the updater with the stand-in
-// installer beside it (found before the system's).
-struct Layout {
-    fs::path dir = test_dir();
-    fs::path local_app_data = dir / L"lad";
-    fs::path product = local_app_data / L"Tevra Remote";
-    fs::path staging = product / L"Updates";
-    fs::path state = product / L"update_state.json";
-    fs::path bin = dir / L"bin";
-    fs::path record = dir / L"installer-record.txt";
-
-    explicit Layout(bool with_stand_in = true);
-
-    // A real, unsigned package (the stand-in installer ignores what it is given).
-    fs::path stage(const fs::path& relative) const;
-
-    RunResult apply(const std::u16string& package, const std::u16string& version = u"2.4.0",
-                    const std::u16string& installer_exit = u"0", fs::path cwd = {}) const;
-
-    // The one start of the installer, if there was one.
-    std::optional<StubRecord> installer_start() const;
-
-    UpdateStateFile saved_state() const;
+// A state file record as the updater writes it. A time of "<now>" stands for a stamp made during the run.
+struct Rec {
+    std::string phase = "idle", current = "0.1.1";
+    std::optional<std::string> candidate = {}, staged = {}, error = {}, accepted = {};
+    std::string time = "<now>";
+    std::string text() const;
 };
+std::string failed(Rec rec, const std::string& error);
+std::string marked(Rec rec);
+// The bytes of a file (none: absent) against the expected text.
+testing::AssertionResult same_text(const std::optional<std::string>& actual, std::optional<std::string> expected,
+                                   std::uint64_t from, std::uint64_t to);
 
-}  // namespace tevra::test
+// One end-to-end case. Paths in the texts expand: %D the case's directory, %P the product directory
+// %D\lad\Tevra Remote (LOCALAPPDATA is %D\lad), %U its Updates, %B the build directory. The updater runs as a
+// copy in %D\bin, with the stand-in installer beside it as msiexec.exe, in the working directory %D.
+// Steps before the run. hold: opened for reading without sharing; hold_for_writing: opened for writing, sharing
+// reading only; both and immutable last until the run has ended.
+enum class Op { copy, text, dir, link, remove, set, unset, hold, hold_for_writing, immutable };
+struct Step {
+    Op op;
+    std::wstring path, arg = {};  // copy/link: the source; text: the bytes; set/unset: path is the variable's name
+};
+inline const std::string same = "<same as before>";
+struct Row {
+    std::string name;
+    std::wstring line;  // the exact command line
+    std::vector<Step> setup = {};
+    std::optional<std::string> before = {};  // the state file; none: no file
+    std::string err = {};
+    DWORD exit = 0;
+    std::optional<std::string> after = same;  // the state file afterwards; none: absent
+    std::wstring installer = {};              // the stand-in's command line; empty: never started
+    std::optional<std::string> tmp = {};      // update_state.json.tmp afterwards; none: absent
+    std::wstring product = L"%P";
+    std::wstring installer_exit = L"0";
+    bool with_stderr = true;
+};
+inline const std::string stand_in_err = "stand-in on stderr\n", stand_in_out = "stand-in on stdout\n";
+std::string error_line(const std::string& message);
+Row failure(std::string name, std::wstring line, const std::string& message, std::optional<Rec> before = {});
+fs::path run_row(const Row& row);  // gives the case's directory
+void run_rows(const std::vector<Row>& rows);
+
+}  // namespace e2e
