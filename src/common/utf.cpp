@@ -10,26 +10,6 @@ constexpr char32_t replacement_char = 0xFFFD;
 bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Returns false when an unpaired surrogate was met (and replaced).
-bool convert_utf16(std::u16string_view text, std::string& out) {
-    bool clean = true;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t unit = text[i];
-        if (is_high_surrogate(unit) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
-            char32_t cp = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
-            append_utf8(out, cp);
-            ++i;
-        } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
-            append_utf8(out, replacement_char);
-            clean = false;
-        } else {
-            append_utf8(out, unit);
-        }
-    }
-    return clean;
-}
-
 }  // namespace
 
 void append_utf8(std::string& out, char32_t code_point) {
@@ -52,13 +32,18 @@ void append_utf8(std::string& out, char32_t code_point) {
 
 std::optional<std::string> utf16_to_utf8(std::u16string_view text) {
     std::string out;
-    if (!convert_utf16(text, out)) return std::nullopt;
-    return out;
-}
-
-std::string utf16_to_utf8_lossy(std::u16string_view text) {
-    std::string out;
-    convert_utf16(text, out);
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (is_high_surrogate(unit) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+            append_utf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
+            ++i;
+        } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
+            return std::nullopt;
+        } else {
+            append_utf8(out, unit);
+        }
+    }
     return out;
 }
 

@@ -1,4 +1,4 @@
-// UTF-8 <-> UTF-16 conversion: the one place texts change encoding.
+// Portable: UTF-8 <-> UTF-16 conversion, the one place texts change encoding.
 #pragma once
 
 #include <optional>
@@ -9,9 +9,6 @@ namespace tevra {
 
 // Fails on an unpaired surrogate.
 std::optional<std::string> utf16_to_utf8(std::u16string_view text);
-
-// An unpaired surrogate becomes U+FFFD.
-std::string utf16_to_utf8_lossy(std::u16string_view text);
 
 // Malformed UTF-8 becomes U+FFFD.
 std::u16string utf8_to_utf16(std::string_view text);
