@@ -13,7 +13,10 @@
 namespace e2e {
 namespace {
 
-const int soak = std::max(1, std::atoi(std::getenv("TEVRA_SOAK") ? std::getenv("TEVRA_SOAK") : "1"));
+const int soak = [] {
+    wchar_t factor[16] = {};
+    return ::GetEnvironmentVariableW(L"TEVRA_SOAK", factor, 16) ? std::max(1, _wtoi(factor)) : 1;
+}();
 const fs::path updater = build_dir() / L"TevraRemoteUpdater.exe";
 const std::wstring mark = L"u --mark-awaiting-first-start";
 

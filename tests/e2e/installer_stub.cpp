@@ -34,16 +34,18 @@ void say(DWORD which, const char* text) {
 
 }  // namespace
 
-int main() {
+int wmain() {
     const std::wstring dir = variable(L"TEVRA_STUB_DIR"), state = variable(L"TEVRA_STUB_STATE");
-    ::CopyFileW(state.c_str(), (dir + L"\\installer-saw-state").c_str(), TRUE);
-    const wchar_t* line = ::GetCommandLineW();
-    // A second start finds the record there and fails.
-    if (!write_file(dir + L"\\installer-command-line", line, std::wcslen(line) * sizeof(wchar_t), CREATE_NEW)) {
-        ::ExitProcess(0xB0BB);
+    if (!dir.empty()) {  // without it (as in the process benchmark) it only exits
+        ::CopyFileW(state.c_str(), (dir + L"\\installer-saw-state").c_str(), TRUE);
+        const wchar_t* line = ::GetCommandLineW();
+        // A second start finds the record there and fails.
+        if (!write_file(dir + L"\\installer-command-line", line, std::wcslen(line) * sizeof(wchar_t), CREATE_NEW)) {
+            ::ExitProcess(0xB0BB);
+        }
+        say(STD_ERROR_HANDLE, "stand-in on stderr\n");
+        say(STD_OUTPUT_HANDLE, "stand-in on stdout\n");
+        write_file(state, "written by the installer", 24, CREATE_ALWAYS);
     }
-    say(STD_ERROR_HANDLE, "stand-in on stderr\n");
-    say(STD_OUTPUT_HANDLE, "stand-in on stdout\n");
-    write_file(state, "written by the installer", 24, CREATE_ALWAYS);
     ::ExitProcess(UINT(std::wcstoul(variable(L"TEVRA_STUB_EXIT").c_str(), nullptr, 10)));
 }
