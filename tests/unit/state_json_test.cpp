@@ -232,6 +232,7 @@ TEST(Reader, RejectsWithExactErrorAndPosition) {
         {VERSION("\"a\x1F\""), "control character in string at line 1 column 37"},
         {"{\"phase\":\"idle", "unterminated string at line 1 column 15"},
         {VERSION("\"\\ud83d\""), "unpaired surrogate escape at line 1 column 42"},
+        {VERSION("\"\\ud83dxudc00\""), "unpaired surrogate escape at line 1 column 42"},
         {VERSION("\"\\udc00\""), "unpaired surrogate escape at line 1 column 42"},
         {VERSION("\"\\uDFFF\""), "unpaired surrogate escape at line 1 column 42"},
         {VERSION("\"\\udbff\\udbff\""), "unpaired surrogate escape at line 1 column 48"},

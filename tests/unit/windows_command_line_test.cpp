@@ -18,6 +18,7 @@ TEST(SplitCommandLine, FollowsTheArgumentConvention) {
     };
     const Case cases[] = {
         {u"prog", {u"prog"}},
+        {u"prog \t ", {u"prog"}},
         {uR"("C:\Program Files\u.exe" a)", {uR"(C:\Program Files\u.exe)", u"a"}},
         {uR"(C:\dir\"x y"\u.exe a)", {uR"(C:\dir\x y\u.exe)", u"a"}},  // argument 0: backslashes plain
         {u" prog a", {u"", u"prog", u"a"}},
