@@ -1,5 +1,7 @@
 #include "harness.hpp"
 
+#include "win/unique_handle.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,10 +15,12 @@
 namespace e2e {
 namespace {
 
-HANDLE inheritable(const fs::path& path, DWORD access, DWORD disposition) {
+using Handle = tevra::win::UniqueKernelHandle;
+
+Handle inheritable(const fs::path& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                         disposition, 0, nullptr);
+    return Handle(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                                disposition, 0, nullptr));
 }
 
 std::wstring environment_block(const Env& changes) {
@@ -52,9 +56,8 @@ bool writable(const fs::path& path) {
         ::RemoveDirectoryW(probe.c_str());  // left behind when the flag came between making and removing it
         return ::CreateDirectoryW(probe.c_str(), nullptr) && ::RemoveDirectoryW(probe.c_str());
     }
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    return file != INVALID_HANDLE_VALUE && ::CloseHandle(file);
+    return !!Handle(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 // As root under Wine neither the read-only attribute nor the Unix mode stops a write; the immutable flag does.
@@ -93,15 +96,15 @@ Child start(const fs::path& program, const std::wstring& line, const Env& env, c
     fs::create_directories(captures);
     const std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++count);
     Child child{nullptr, captures / (L"err-" + tag), captures / (L"out-" + tag)};
-    HANDLE handles[] = {inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING),
-                        inheritable(child.out, GENERIC_WRITE, CREATE_ALWAYS),
-                        inheritable(child.err, GENERIC_WRITE, CREATE_ALWAYS)};
+    const Handle handles[] = {inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING),
+                              inheritable(child.out, GENERIC_WRITE, CREATE_ALWAYS),
+                              inheritable(child.err, GENERIC_WRITE, CREATE_ALWAYS)};
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = handles[0];
-    startup.hStdOutput = handles[1];
-    startup.hStdError = with_stderr ? handles[2] : INVALID_HANDLE_VALUE;
+    startup.hStdInput = handles[0].get();
+    startup.hStdOutput = handles[1].get();
+    startup.hStdError = with_stderr ? handles[2].get() : INVALID_HANDLE_VALUE;
     std::wstring block = environment_block(env);
     PROCESS_INFORMATION info{};
     BOOL started = FALSE;
@@ -113,7 +116,6 @@ Child start(const fs::path& program, const std::wstring& line, const Env& env, c
         if (!started) ::Sleep(200);
     }
     const DWORD error = ::GetLastError();
-    for (HANDLE handle : handles) ::CloseHandle(handle);
     if (!started) throw std::runtime_error("cannot start " + utf8(program.native()) + ": " + std::to_string(error));
     ::CloseHandle(info.hThread);
     child.process = info.hProcess;
@@ -136,14 +138,13 @@ fs::path test_dir() {
 }
 
 std::optional<std::string> read_file(const fs::path& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    const Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return std::nullopt;
     std::string bytes;
     char chunk[65536];
     DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    ::CloseHandle(file);
+    while (::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
     return bytes;
 }
 

@@ -1,5 +1,5 @@
 // Runs the real updater from outside, with an exact raw command line and environment, and reads back what it left:
-// exit status, standard error bytes, files. Knows nothing of the updater's sources.
+// exit status, standard error bytes, files. Of the updater's sources it uses only the handle owner.
 #pragma once
 
 #include <windows.h>

@@ -89,16 +89,6 @@ TEST(UnixTime, FromFiletime) {
     }
 }
 
-TEST(PhaseNames, ExactMatchOnly) {
-    for (int i = 0; i < 7; ++i) {
-        const auto phase = static_cast<UpdatePhase>(i);
-        EXPECT_EQ(tevra::phase_from_name(tevra::phase_name(phase)), phase);
-    }
-    for (std::string_view name : {"Idle"sv, "idle "sv, ""sv, "fail"sv, "failed\0"sv}) {
-        EXPECT_FALSE(tevra::phase_from_name(name).has_value()) << name;
-    }
-}
-
 TEST(Writer, ExactText) {
     const struct { UpdateStateFile state; std::string_view text; } cases[] = {
         {tevra::default_state_at(1700000000),
