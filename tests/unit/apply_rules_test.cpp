@@ -1,22 +1,12 @@
-// The apply operation's rules: the verdict that refuses, the installer's arguments, the outcome records.
+// The apply operation's rules: the installer's arguments and the outcome records.
 #include "driver/apply/apply_rules.hpp"
 
 #include "driver/cli/windows_command_line.hpp"
-#include "trust/verdict.hpp"
 
 #include <gtest/gtest.h>
 
 namespace tevra {
 namespace {
-
-TEST(Verdict, OnlyNoSignatureIsUnsigned) {
-    EXPECT_EQ(verdict_from_status(0), AuthenticodeVerdict::Valid);
-    EXPECT_EQ(verdict_from_status(0x800B0100), AuthenticodeVerdict::Unsigned);
-    for (std::uint32_t status : {0x800B0003u, 0x800B0001u, 0x80096010u, 2u, 0x800B0101u}) {
-        EXPECT_EQ(verdict_from_status(status), AuthenticodeVerdict::Invalid) << status;
-    }
-    EXPECT_EQ(refusal_message(AuthenticodeVerdict::Invalid), "Authenticode check failed (Invalid); refusing apply");
-}
 
 // The installer gets the canonical path unit for unit, even a lone surrogate that has no text form.
 TEST(InstallerArguments, CarryThePackagePathExactly) {

@@ -1,4 +1,4 @@
-// The updater's own options: help anywhere, the operation chosen, the failure texts.
+// The updater's own options: the operation chosen, or the failure text.
 #include "driver/cli/options.hpp"
 
 #include <gtest/gtest.h>
@@ -38,13 +38,6 @@ TEST(Options, ChooseTheOperationOrFail) {
         {{"u", ""}, "unknown arg: "},
     };
     for (const Case& c : cases) EXPECT_EQ(describe(scan_options(c.args)), c.expected) << testing::PrintToString(c.args);
-}
-
-TEST(Options, HelpIsFoundAnywhereIncludingArgumentZeroAndValues) {
-    EXPECT_TRUE(asks_for_help({"-h"}));
-    EXPECT_TRUE(asks_for_help({"u", "--bogus", "--help"}));
-    EXPECT_TRUE(asks_for_help({"u", "--apply-msi", "--help"}));
-    EXPECT_FALSE(asks_for_help({"u", "-H", "--HELP", "-help", "help", "--help "}));
 }
 
 }  // namespace

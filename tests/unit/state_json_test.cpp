@@ -89,37 +89,6 @@ TEST(UnixTime, FromFiletime) {
     }
 }
 
-TEST(Writer, ExactText) {
-    const struct { UpdateStateFile state; std::string_view text; } cases[] = {
-        {tevra::default_state_at(1700000000),
-         "{\n"
-         "  \"phase\": \"idle\",\n"
-         "  \"current_version\": \"0.1.1\",\n"
-         "  \"candidate_version\": null,\n"
-         "  \"staged_msi\": null,\n"
-         "  \"last_error\": null,\n"
-         "  \"last_accepted_version\": null,\n"
-         "  \"updated_unix\": 1700000000\n"
-         "}"},
-        // Only the quote, the backslash and the bytes below 0x20 are escaped.
-        {record(UpdatePhase::failed, "", u64_max, "", {},
-                "a\tb\nc\"d\\e\x01 f/g\x7Fh\xC3\xA9\x1F\b\f\r\0\x0B\x10z"s, "0"),
-         "{\n"
-         "  \"phase\": \"failed\",\n"
-         "  \"current_version\": \"\",\n"
-         "  \"candidate_version\": \"\",\n"
-         "  \"staged_msi\": null,\n"
-         "  \"last_error\": \"a\\tb\\nc\\\"d\\\\e\\u0001 f/g\x7Fh\xC3\xA9\\u001f\\b\\f\\r\\u0000\\u000b\\u0010z\",\n"
-         "  \"last_accepted_version\": \"0\",\n"
-         "  \"updated_unix\": 18446744073709551615\n"
-         "}"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(tevra::state_to_json(c.state), c.text);
-        expect_round_trip(c.state);
-    }
-}
-
 // A valid record with `member` (empty, or one member and a comma) inserted before its members, and
 // valid records whose phase (from column 10), current_version (from column 35) or updated_unix
 // (from column 54) is `value`.
