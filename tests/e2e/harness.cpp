@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cwchar>
 #include <fstream>
-#include <map>
 #include <ranges>
 #include <stdexcept>
 
@@ -65,15 +64,16 @@ void set_immutable(const fs::path& path, bool on) {
     unix_until(L"/usr/bin/chattr", {on ? L"+i" : L"-i", path}, [&] { return writable(path) != on; });
 }
 
+// A text as the writer writes it: the quote, the backslash and the bytes below 0x20 escaped, short forms first.
 std::string json(const std::optional<std::string>& text) {
-    static const std::map<char, std::string> named{{'"', "\\\""}, {'\\', "\\\\"}, {'\b', "\\b"}, {'\t', "\\t"},
-                                                   {'\n', "\\n"}, {'\f', "\\f"},  {'\r', "\\r"}};
     if (!text) return "null";
     std::string out = "\"";
     for (const char c : *text) {
-        char code[16];
+        const std::size_t named = std::string_view("\"\\\b\t\n\f\r").find(c);
+        char code[8];
         std::snprintf(code, sizeof code, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
-        out += named.contains(c) ? named.at(c) : static_cast<unsigned char>(c) < 0x20 ? code : std::string(1, c);
+        out += named != std::string_view::npos ? std::string{'\\', "\"\\btnfr"[named]}
+               : static_cast<unsigned char>(c) < 0x20 ? code : std::string(1, c);
     }
     return out + "\"";
 }

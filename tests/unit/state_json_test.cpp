@@ -73,20 +73,11 @@ void expect_out_of_memory_until_enough(Attempt attempt) {
     EXPECT_TRUE(saw_failure);
 }
 
-TEST(UnixTime, FromFiletime) {
+TEST(UnixTime, FromFiletimeClampedAt1970) {
     constexpr std::uint64_t epoch = 116444736000000000ULL;
-    const struct { std::uint64_t filetime, unix_time; } cases[] = {
-        {0, 0},
-        {epoch - 1, 0},
-        {epoch, 0},
-        {epoch + 9999999, 0},
-        {epoch + 10000000, 1},
-        {epoch + 1700000000ULL * 10000000 + 9999999, 1700000000},
-        {u64_max, (u64_max - epoch) / 10000000},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(tevra::unix_time_from_filetime(c.filetime), c.unix_time) << c.filetime;
-    }
+    const std::uint64_t cases[][2] = {{0, 0}, {epoch - 1, 0}, {epoch + 9999999, 0}, {epoch + 10000000, 1},
+                                      {u64_max, (u64_max - epoch) / 10000000}};
+    for (const auto& [filetime, unix_time] : cases) EXPECT_EQ(tevra::unix_time_from_filetime(filetime), unix_time);
 }
 
 // A valid record with `member` (empty, or one member and a comma) inserted before its members, and

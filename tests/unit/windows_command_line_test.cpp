@@ -62,9 +62,7 @@ TEST(BuildCommandLine, QuotesOnlyWhatNeedsIt) {
 }
 
 TEST(BuildCommandLine, ANulAnywhereFails) {
-    const std::pair<std::u16string, Args> cases[] = {
-        {u"p\0x"s, {}}, {u"\0"s, {u"a"}}, {u"p", {u"a\0b"s}}, {u"p", {u"a", u"b c", u"\0"s}}, {u"p", {u"x y\0"s}},
-    };
+    const std::pair<std::u16string, Args> cases[] = {{u"p\0x"s, {}}, {u"p", {u"a", u"b c", u"x y\0"s}}};
     for (const auto& [program, args] : cases) {
         auto line = build_command_line(program, args);
         ASSERT_FALSE(line.has_value()) << testing::PrintToString(*line);
