@@ -199,7 +199,7 @@ TEST(Reader, RejectsWithExactErrorAndPosition) {
         {VERSION("\"\xE2\x82\""), "invalid UTF-8 at line 1 column 36"},
         {"{\"phase\":\"\xF0\x9F\x98", "invalid UTF-8 at line 1 column 11"},
         {WITH("\"\xC3(\":1,"), "invalid UTF-8 at line 1 column 3"},
-        {PHASE(R"({")" "\xFF" R"(":null})"), "invalid UTF-8 at line 1 column 12"},
+        {PHASE("{\"\xFF\":null}"), "invalid UTF-8 at line 1 column 12"},
         // Skipped values: syntax only, but all of it.
         {WITH("\"x\":\"a long string with \\a bad escape\","), "invalid escape at line 1 column 27"},
         {WITH("\"x\":\"a long string with a \x1F control\","), "control character in string at line 1 column 28"},
