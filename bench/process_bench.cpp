@@ -42,7 +42,8 @@ struct Failure : std::runtime_error {
 };
 
 std::string narrow(const std::wstring& text) {
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
@@ -58,7 +59,8 @@ std::wstring own_directory() {
 bool exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void make_directories(const std::wstring& path) {
-    for (std::size_t i = path.find_first_of(L"\\/", 3); i != std::wstring::npos; i = path.find_first_of(L"\\/", i + 1)) {
+    for (std::size_t i = path.find_first_of(L"\\/", 3); i != std::wstring::npos;
+         i = path.find_first_of(L"\\/", i + 1)) {
         ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
     ::CreateDirectoryW(path.c_str(), nullptr);
@@ -230,7 +232,8 @@ int bench(int rounds, int warmup) {
     const std::wstring app = work + L"app\\";
     const std::wstring local_app_data = work + L"LocalAppData";
     const std::wstring product = local_app_data + L"\\Tevra Remote\\";
-    const std::wstring package = product + L"Updates\\" + expected_version + L"\\TevraRemote-" + expected_version + L".msi";
+    const std::wstring package =
+        product + L"Updates\\" + expected_version + L"\\TevraRemote-" + expected_version + L".msi";
     make_directories(app);
     make_directories(product + L"Updates\\" + expected_version);
     copy(here + L"TevraRemoteUpdater.exe", app + L"TevraRemoteUpdater.exe");
@@ -244,11 +247,18 @@ int bench(int rounds, int warmup) {
         {"floor", here + L"floor.exe", quoted(here + L"floor.exe"), {}, false, {}},
         {"help", updater, quoted(updater) + L" --help", {}, false, {}},
         {"mark", updater, quoted(updater) + L" --mark-awaiting-first-start", {}, false, {}},
-        {"stand-in", stub,
+        {"stand-in",
+         stub,
          quoted(stub) + L" /i " + quoted(package) + L" /qb REBOOT=ReallySuppress EXPECTEDVERSION=" + expected_version,
-         {}, false, {}},
-        {"apply", updater,
-         quoted(updater) + L" --apply-msi " + quoted(package) + L" --expected-version " + expected_version, {}, false, {}},
+         {},
+         false,
+         {}},
+        {"apply",
+         updater,
+         quoted(updater) + L" --apply-msi " + quoted(package) + L" --expected-version " + expected_version,
+         {},
+         false,
+         {}},
         {"trust", here + L"trust_probe.exe", quoted(here + L"trust_probe.exe") + L" " + quoted(package), {}, true, {}},
     };
     enum { floor_, help, mark, stand_in, apply, trust };

@@ -161,32 +161,54 @@ void BM_ReadSkippedString(benchmark::State& state) {
     read_or_fail(state, text);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ReadSkippedString)->RangeMultiplier(4)->Range(mib, 64 * mib)->Arg(100 * mib)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadSkippedString)
+    ->RangeMultiplier(4)
+    ->Range(mib, 64 * mib)
+    ->Arg(100 * mib)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 
 void BM_ReadSkippedArray(benchmark::State& state) {
     const std::string text = record_with_unknown_member(big_array(static_cast<std::size_t>(state.range(0))));
     read_or_fail(state, text);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ReadSkippedArray)->RangeMultiplier(4)->Range(mib, 64 * mib)->Arg(100 * mib)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadSkippedArray)
+    ->RangeMultiplier(4)
+    ->Range(mib, 64 * mib)
+    ->Arg(100 * mib)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_ReadDeepArrays(benchmark::State& state) {
     const std::string text = record_with_unknown_member(deep_nesting(static_cast<std::size_t>(state.range(0))));
     read_or_fail(state, text);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ReadDeepArrays)->RangeMultiplier(10)->Range(1000, 1000000)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadDeepArrays)
+    ->RangeMultiplier(10)
+    ->Range(1000, 1000000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_ReadDeepObjects(benchmark::State& state) {
     const std::string text = record_with_unknown_member(deep_objects(static_cast<std::size_t>(state.range(0))));
     read_or_fail(state, text);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ReadDeepObjects)->RangeMultiplier(10)->Range(1000, 1000000)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadDeepObjects)
+    ->RangeMultiplier(10)
+    ->Range(1000, 1000000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void write(benchmark::State& state, const tevra::UpdateStateFile& record) {
     std::size_t bytes = 0;
@@ -234,8 +256,8 @@ BENCHMARK(BM_SplitApplyCommandLine);
 // The longest command line the system allows, full of quotes, backslash runs and blanks.
 void BM_SplitLongCommandLine(benchmark::State& state) {
     std::u16string line = u"\"C:\\Program Files\\Tevra Remote\\TevraRemoteUpdater.exe\"";
-    static constexpr std::u16string_view pieces[] = {u" plain", u" \"quoted arg\"", u" a\\\\\\\"b", u" \"x\"\"y\"",
-                                                     u" C:\\dir\\sub\\", u"\t\"tab\\\\\""};
+    static constexpr std::u16string_view pieces[] = {u" plain",      u" \"quoted arg\"", u" a\\\\\\\"b",
+                                                     u" \"x\"\"y\"", u" C:\\dir\\sub\\", u"\t\"tab\\\\\""};
     for (std::size_t i = 0; line.size() < 32000; ++i) line += pieces[i % std::size(pieces)];
     split(state, line);
 }

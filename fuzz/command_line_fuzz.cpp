@@ -61,8 +61,7 @@ void check_split(std::u16string_view line) {
     if (any_nul) {
         const Args rest(args.begin() + 1, args.end());
         const auto built = tevra::build_command_line(args[0], rest);
-        require(!built.has_value() && built.error() == "nul byte found in provided data",
-                "a NUL fails the build");
+        require(!built.has_value() && built.error() == "nul byte found in provided data", "a NUL fails the build");
     } else {
         require_round_trip(args, "split arguments survive a child's command line");
     }

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -21,9 +21,7 @@ void require(bool condition, const char* what) {
 }
 
 // Valid UTF-8 is exactly the text that survives a trip through UTF-16 unchanged.
-bool is_valid_utf8(const std::string& text) {
-    return tevra::utf16_to_utf8(tevra::utf8_to_utf16(text)) == text;
-}
+bool is_valid_utf8(const std::string& text) { return tevra::utf16_to_utf8(tevra::utf8_to_utf16(text)) == text; }
 
 }  // namespace
 
@@ -37,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(tevra::phase_from_name(tevra::phase_name(record->phase)) == record->phase, "a known phase");
     require(is_valid_utf8(record->current_version), "texts are valid UTF-8");
-    for (const auto* text : {&record->candidate_version, &record->staged_msi, &record->last_error,
-                             &record->last_accepted_version}) {
+    for (const auto* text :
+         {&record->candidate_version, &record->staged_msi, &record->last_error, &record->last_accepted_version}) {
         require(!*text || is_valid_utf8(**text), "texts are valid UTF-8");
     }
 

@@ -6,9 +6,7 @@ namespace {
 // The longest drive-absolute or network path the file functions take without the "\\?\" prefix.
 constexpr std::size_t longest_plain_path = 246;
 
-bool is_bare_drive(std::u16string_view path) {
-    return path.size() == 2 && is_drive_letter(path[0]) && path[1] == u':';
-}
+bool is_bare_drive(std::u16string_view path) { return path.size() == 2 && is_drive_letter(path[0]) && path[1] == u':'; }
 
 bool starts_with_two_separators(std::u16string_view path) {
     return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
@@ -40,8 +38,8 @@ std::optional<std::u16string> directory_of(std::u16string_view file_path) {
 
 bool passes_to_system_unchanged(std::u16string_view path) {
     if (path.starts_with(u"\\\\?\\") || path.starts_with(u"\\??\\")) return true;
-    const bool drive_absolute = path.size() >= 2 && is_drive_letter(path[0]) && path[1] == u':' &&
-                                (path.size() == 2 || is_separator(path[2]));
+    const bool drive_absolute =
+        path.size() >= 2 && is_drive_letter(path[0]) && path[1] == u':' && (path.size() == 2 || is_separator(path[2]));
     return (drive_absolute || starts_with_two_separators(path)) && path.size() <= longest_plain_path;
 }
 

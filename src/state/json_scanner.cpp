@@ -28,8 +28,8 @@ constexpr bool word_ends_plain_run(std::uint64_t word) {
     constexpr std::uint64_t highs = 0x8080808080808080ULL;
     const std::uint64_t quote = word ^ (ones * '"');
     const std::uint64_t backslash = word ^ (ones * '\\');
-    const std::uint64_t found = ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) |
-                                ((word - ones * 0x20) & ~word);
+    const std::uint64_t found =
+        ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) | ((word - ones * 0x20) & ~word);
     return (found & highs) != 0;
 }
 
@@ -63,8 +63,7 @@ const char* read_hex4(const char*& pos, const char* end, std::uint32_t& value) {
 
 // Exactly `word` (true, false, null).
 const char* skip_literal(const char*& pos, const char* end, std::string_view word) {
-    if (static_cast<std::size_t>(end - pos) < word.size() ||
-        std::memcmp(pos, word.data(), word.size()) != 0) {
+    if (static_cast<std::size_t>(end - pos) < word.size() || std::memcmp(pos, word.data(), word.size()) != 0) {
         return "invalid literal";
     }
     pos += word.size();
@@ -78,9 +77,14 @@ const char* skip_escape(const char*& pos, const char* end) {
         return "unterminated string";
     }
     switch (*pos) {
-        case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
-            ++pos;
-            return nullptr;
+        case '"':
+        case '\\':
+        case '/':
+        case 'b':
+        case 'f':
+        case 'n':
+        case 'r':
+        case 't': ++pos; return nullptr;
         case 'u': {
             ++pos;
             std::uint32_t ignored = 0;

@@ -19,11 +19,11 @@ namespace tevra {
 // Why a plain non-negative integer could not be read. The caller words the error, since only it
 // knows what the number stands for.
 enum class IntegerProblem : std::uint8_t {
-    negative,       // a minus sign
-    not_a_number,   // no digit where the value starts
-    leading_zero,   // a digit after a leading 0
-    too_large,      // more than 64 bits
-    not_whole,      // a fraction or an exponent follows the digits
+    negative,      // a minus sign
+    not_a_number,  // no digit where the value starts
+    leading_zero,  // a digit after a leading 0
+    too_large,     // more than 64 bits
+    not_whole,     // a fraction or an exponent follows the digits
 };
 
 class JsonScanner {

@@ -73,8 +73,8 @@ std::expected<void, std::string> truncate_file(HANDLE file) {
 // Writes the temporary file completely and durably. Read-only sharing keeps a second save from
 // writing into the same file at the same time: it fails instead, and the state file stays whole.
 std::expected<void, std::string> write_temporary_file(const std::u16string& path, std::string_view bytes) {
-    win::UniqueKernelHandle file(::CreateFileW(wide(system_path(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                       OPEN_ALWAYS, 0, nullptr));
+    win::UniqueKernelHandle file(
+        ::CreateFileW(wide(system_path(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
     if (!file) return system_failure(::GetLastError());
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         if (auto truncated = truncate_file(file.get()); !truncated) return truncated;
@@ -87,9 +87,9 @@ std::expected<void, std::string> write_temporary_file(const std::u16string& path
 
 std::expected<void, std::string> rename_by_handle(const std::u16string& source, const std::u16string& target) {
     constexpr DWORD access_denied = ERROR_ACCESS_DENIED;
-    win::UniqueKernelHandle file(::CreateFileW(wide(system_path(source)), DELETE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    win::UniqueKernelHandle file(
+        ::CreateFileW(wide(system_path(source)), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return system_failure(access_denied);
 
     std::u16string target_path = system_path(target);

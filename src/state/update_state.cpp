@@ -10,8 +10,7 @@ namespace {
 
 // Indexed by the numeric value of UpdatePhase.
 constexpr std::array<std::string_view, 7> phase_names = {
-    "idle",    "downloaded",        "applying", "awaiting_first_start",
-    "healthy", "rollback_required", "failed",
+    "idle", "downloaded", "applying", "awaiting_first_start", "healthy", "rollback_required", "failed",
 };
 
 // FILETIME of 1970-01-01 00:00:00 UTC, and FILETIME ticks (100 ns) per second.

@@ -25,8 +25,12 @@ std::string installed(Rec rec, const std::string& version) {
 // The installer gets the package's canonical path, and the record the new version.
 Row accepted(std::string name, std::vector<Step> setup, const std::wstring& package, const std::wstring& canonical,
              const std::wstring& version = L"EXPECTEDVERSION=2.4.0") {
-    return {.name = std::move(name), .line = apply_line(package), .setup = std::move(setup), .before = stored.text(),
-            .err = stand_in_err, .after = installed(stored, "2.4.0"),
+    return {.name = std::move(name),
+            .line = apply_line(package),
+            .setup = std::move(setup),
+            .before = stored.text(),
+            .err = stand_in_err,
+            .after = installed(stored, "2.4.0"),
             .installer = L"\"msiexec\" /i \"\\\\?\\" + canonical + L"\" /qb REBOOT=ReallySuppress " + version};
 }
 
@@ -106,14 +110,16 @@ TEST(Apply, RealInstaller) {
                           L"\\AppData\\Local\\TevraRemoteDemo\\tevra-demo.txt";
     fs::remove(file);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo");
-    run_row({.name = "real msiexec", .line = apply_line(L"%U\\3.1\\demo.msi", L"3.1.4"),
+    run_row({.name = "real msiexec",
+             .line = apply_line(L"%U\\3.1\\demo.msi", L"3.1.4"),
              .setup = {{Op::remove, L"%D\\bin\\msiexec.exe"}, {Op::copy, L"%U\\3.1\\demo.msi", demo}},
-             .before = stored.text(), .after = installed(stored, "3.1.4")});
+             .before = stored.text(),
+             .after = installed(stored, "3.1.4")});
     EXPECT_TRUE(fs::is_regular_file(file));
     wchar_t version[64] = {};
     DWORD size = sizeof version;
-    ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo", L"ExpectedVersion", RRF_RT_REG_SZ, nullptr,
-                   version, &size);
+    ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo", L"ExpectedVersion", RRF_RT_REG_SZ, nullptr, version,
+                   &size);
     EXPECT_EQ(std::wstring(version), L"3.1.4");
 }
 
@@ -129,7 +135,9 @@ TEST(NoInstaller, SearchesItsFolderTheSystemAndPathButNeverTheWorkingDirectory) 
                 {staged, no_stand_in, {Op::copy, L"%D\\msiexec.exe", L"%B\\installer_stub.exe"}}, pkg,
                 "program not found"),
         accepted("on PATH, in a quoted entry",
-                 {staged, no_stand_in, {Op::copy, L"%D\\on;path\\msiexec.exe", L"%B\\installer_stub.exe"},
+                 {staged,
+                  no_stand_in,
+                  {Op::copy, L"%D\\on;path\\msiexec.exe", L"%B\\installer_stub.exe"},
                   {Op::set, L"PATH", L"%D\\missing;;\"%D\\on;path\""}},
                  pkg, pkg),
     });

@@ -12,17 +12,25 @@ const Rec stored{"rollback_required", "3.0", "3.1", "C:\\u\\p.msi", "old", "2.9"
 const std::wstring mark = L"u --mark-awaiting-first-start";
 
 Row help(std::string name, std::wstring line, bool with_state) {
-    return {.name = std::move(name), .line = std::move(line),
-            .before = with_state ? std::optional(stored.text()) : std::nullopt, .err = usage};
+    return {.name = std::move(name),
+            .line = std::move(line),
+            .before = with_state ? std::optional(stored.text()) : std::nullopt,
+            .err = usage};
 }
 
 Row marking(std::string name, const Rec& before, std::vector<Step> setup = {}) {
-    return {.name = std::move(name), .line = mark, .setup = std::move(setup), .before = before.text(),
+    return {.name = std::move(name),
+            .line = mark,
+            .setup = std::move(setup),
+            .before = before.text(),
             .after = marked(before)};
 }
 
 Row located(std::string name, std::vector<Step> environment, std::wstring product) {
-    return {.name = std::move(name), .line = mark, .setup = std::move(environment), .after = marked(Rec{}),
+    return {.name = std::move(name),
+            .line = mark,
+            .setup = std::move(environment),
+            .after = marked(Rec{}),
             .product = std::move(product)};
 }
 
@@ -63,8 +71,10 @@ TEST(Driver, CommandLine) {
         failure("unknown before the mark", L"u --bogus --mark-awaiting-first-start", "unknown arg: --bogus", stored),
         mark_ends_scan,
         without_stderr,
-        {.name = "an unpaired surrogate", .line = L"u --help --apply-msi x" + std::wstring(1, wchar_t(0xD800)),
-         .err = "updater error: the command line holds text that is not valid UTF-16\n", .exit = 2,
+        {.name = "an unpaired surrogate",
+         .line = L"u --help --apply-msi x" + std::wstring(1, wchar_t(0xD800)),
+         .err = "updater error: the command line holds text that is not valid UTF-16\n",
+         .exit = 2,
          .after = std::nullopt},
     });
 }

@@ -72,8 +72,9 @@ std::string json(const std::optional<std::string>& text) {
         const std::size_t named = std::string_view("\"\\\b\t\n\f\r").find(c);
         char code[8];
         std::snprintf(code, sizeof code, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
-        out += named != std::string_view::npos ? std::string{'\\', "\"\\btnfr"[named]}
-               : static_cast<unsigned char>(c) < 0x20 ? code : std::string(1, c);
+        out += named != std::string_view::npos        ? std::string{'\\', "\"\\btnfr"[named]}
+               : static_cast<unsigned char>(c) < 0x20 ? code
+                                                      : std::string(1, c);
     }
     return out + "\"";
 }

@@ -73,7 +73,8 @@ TEST(Resources, IconGroupOfFourSizes) {
         const auto* bits = image ? static_cast<const BYTE*>(::LockResource(::LoadResource(module, image))) : nullptr;
         const int side = entry[0] == 0 ? 256 : entry[0];
         const bool png = bits && std::memcmp(bits, "\x89PNG", 4) == 0;
-        if (bits && (png || (bits[4] + 256 * bits[5] == side && bits[8] + 256 * bits[9] == 2 * side))) sizes.insert(side);
+        if (bits && (png || (bits[4] + 256 * bits[5] == side && bits[8] + 256 * bits[9] == 2 * side)))
+            sizes.insert(side);
     }
     EXPECT_EQ(sizes, (std::set<int>{16, 32, 48, 256}));
     ::FreeLibrary(module);

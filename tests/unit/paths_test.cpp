@@ -111,9 +111,15 @@ TEST(Containment, GoesByWholeComponents) {
 
 TEST(ParentOf, DropsTheLastNameAndKeepsRoots) {
     const std::pair<std::u16string, std::u16string> cases[] = {
-        {u"C:\\a\\b", u"C:\\a"},   {u"C:\\a\\b\\", u"C:\\a"}, {u"C:\\a", u"C:\\"},
-        {u"a/b/c", u"a/b"},            {u"\\a", u"\\"},             {u"\\\\srv", u"\\\\"},
-        {u"Tevra Remote", u""},        {u".\\Tevra Remote", u"."},    {u"\\\\?\\C:\\a", u"\\\\?\\C:\\"},
+        {u"C:\\a\\b", u"C:\\a"},
+        {u"C:\\a\\b\\", u"C:\\a"},
+        {u"C:\\a", u"C:\\"},
+        {u"a/b/c", u"a/b"},
+        {u"\\a", u"\\"},
+        {u"\\\\srv", u"\\\\"},
+        {u"Tevra Remote", u""},
+        {u".\\Tevra Remote", u"."},
+        {u"\\\\?\\C:\\a", u"\\\\?\\C:\\"},
     };
     for (const auto& [path, parent] : cases) EXPECT_EQ(parent_of(path), parent) << testing::PrintToString(path);
 }
@@ -144,7 +150,8 @@ TEST(ProductDataDir, FallsBackFromLocalAppDataToTheProfileToTheCurrentDirectory)
 
 TEST(SearchPath, OwnFolderSystemWindowsThenPathEntries) {
     EXPECT_EQ(search_directories(u"C:\\bin\\", u"C:\\Windows\\system32", u"C:\\Windows", u"D:\\a;\"D:\\b;c\";;E:\\"),
-              (std::vector<std::u16string>{u"C:\\bin\\", u"C:\\Windows\\system32", u"C:\\Windows", u"D:\\a", u"D:\\b;c", u"E:\\"}));
+              (std::vector<std::u16string>{u"C:\\bin\\", u"C:\\Windows\\system32", u"C:\\Windows", u"D:\\a", u"D:\\b;c",
+                                           u"E:\\"}));
     // Unknown or empty directories are left out: "" would mean the current directory.
     EXPECT_EQ(search_directories(std::nullopt, u"", std::nullopt, std::nullopt), std::vector<std::u16string>{});
     const std::pair<std::u16string, std::vector<std::u16string>> variables[] = {

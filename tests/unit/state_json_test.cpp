@@ -19,7 +19,7 @@ using tevra::UpdateStateFile;
 // one unit of it, and an allocation with none left throws std::bad_alloc.
 namespace {
 long allocations_left = -1;
-}
+}  // namespace
 
 // GCC pairs the inlined free() below with the `new` expressions of the library and warns.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -41,10 +41,11 @@ constexpr std::uint64_t u64_max = std::numeric_limits<std::uint64_t>::max();
 
 using Text = std::optional<std::string>;
 
-UpdateStateFile record(UpdatePhase phase, std::string current, std::uint64_t unix_time,
-                       Text candidate = {}, Text staged = {}, Text error = {}, Text accepted = {}) {
-    return {phase, std::move(current), std::move(candidate), std::move(staged),
-            std::move(error), std::move(accepted), unix_time};
+UpdateStateFile record(UpdatePhase phase, std::string current, std::uint64_t unix_time, Text candidate = {},
+                       Text staged = {}, Text error = {}, Text accepted = {}) {
+    return {
+        phase,    std::move(current), std::move(candidate), std::move(staged), std::move(error), std::move(accepted),
+        unix_time};
 }
 
 // Writing a record and reading it back gives the record; writing that gives the same bytes.
@@ -75,8 +76,8 @@ void expect_out_of_memory_until_enough(Attempt attempt) {
 
 TEST(UnixTime, FromFiletimeClampedAt1970) {
     constexpr std::uint64_t epoch = 116444736000000000ULL;
-    const std::uint64_t cases[][2] = {{0, 0}, {epoch - 1, 0}, {epoch + 9999999, 0}, {epoch + 10000000, 1},
-                                      {u64_max, (u64_max - epoch) / 10000000}};
+    const std::uint64_t cases[][2] = {
+        {0, 0}, {epoch - 1, 0}, {epoch + 9999999, 0}, {epoch + 10000000, 1}, {u64_max, (u64_max - epoch) / 10000000}};
     for (const auto& [filetime, unix_time] : cases) EXPECT_EQ(tevra::unix_time_from_filetime(filetime), unix_time);
 }
 
@@ -91,7 +92,10 @@ TEST(UnixTime, FromFiletimeClampedAt1970) {
 #define UTF8_EDGES "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"
 
 TEST(Reader, AcceptsRecordsThatRoundTrip) {
-    const struct { std::string_view text; UpdateStateFile expected; } cases[] = {
+    const struct {
+        std::string_view text;
+        UpdateStateFile expected;
+    } cases[] = {
         {" \r\n\t{ \"updated_unix\" : 5 ,\r\n \"current_version\":\"1.2.3\",\t\"phase\"\n:\"healthy\" } \n\r\t ",
          record(UpdatePhase::healthy, "1.2.3", 5)},
         {R"({"phase":"applying","current_version":"","candidate_version":"2","staged_msi":"C:\\u\\p.msi",)"
@@ -126,7 +130,9 @@ TEST(Reader, AcceptsRecordsThatRoundTrip) {
 }
 
 TEST(Reader, RejectsWithExactErrorAndPosition) {
-    const struct { std::string_view text, error; } cases[] = {
+    const struct {
+        std::string_view text, error;
+    } cases[] = {
         // The value as a whole.
         {"", "empty text at line 1 column 1"},
         {" \n\t\r", "empty text at line 2 column 3"},

@@ -45,16 +45,16 @@ TEST(Utf8ToUtf16, DecodesWellFormedTextAndReplacesEachBadByte) {
         {"\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF", u"\u007F\u0080\u07FF\u0800\uFFFF"},
         {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", u"\U00010000\U0010FFFF"},
         {"a\xFF"s + "b", {u'a', r, u'b'}},
-        {"\x80\xBF", {r, r}},                                     // continuation bytes alone
-        {"\xC0\xAF", {r, r}},                                     // overlong "/"
-        {"\xE0\x80\xAF", {r, r, r}},                              // overlong, three bytes
-        {"\xF0\x80\x80\xAF", {r, r, r, r}},                       // overlong, four bytes
-        {"\xED\xA0\x80", {r, r, r}},                              // an encoded surrogate
-        {"\xF4\x90\x80\x80", {r, r, r, r}},                       // past U+10FFFF
-        {"\xF8\x88\x80\x80\x80", {r, r, r, r, r}},                // five-byte form
-        {"\xE2\x82", {r, r}},                                     // cut short at the end
-        {"\xE2\x82"s + "a", {r, r, u'a'}},                           // cut short by a plain byte
-        {"\xC3"s + "\xC3\xA9", {r, u'\u00E9'}},                      // a lead byte then a whole one
+        {"\x80\xBF", {r, r}},                       // continuation bytes alone
+        {"\xC0\xAF", {r, r}},                       // overlong "/"
+        {"\xE0\x80\xAF", {r, r, r}},                // overlong, three bytes
+        {"\xF0\x80\x80\xAF", {r, r, r, r}},         // overlong, four bytes
+        {"\xED\xA0\x80", {r, r, r}},                // an encoded surrogate
+        {"\xF4\x90\x80\x80", {r, r, r, r}},         // past U+10FFFF
+        {"\xF8\x88\x80\x80\x80", {r, r, r, r, r}},  // five-byte form
+        {"\xE2\x82", {r, r}},                       // cut short at the end
+        {"\xE2\x82"s + "a", {r, r, u'a'}},          // cut short by a plain byte
+        {"\xC3"s + "\xC3\xA9", {r, u'\u00E9'}},     // a lead byte then a whole one
     };
     for (const Case& c : cases) {
         EXPECT_EQ(utf8_to_utf16(c.utf8), c.text) << testing::PrintToString(c.utf8);

@@ -23,11 +23,11 @@ TEST(SplitCommandLine, FollowsTheArgumentConvention) {
         {uR"(C:\dir\"x y"\u.exe a)", {uR"(C:\dir\x y\u.exe)", u"a"}},  // argument 0: backslashes plain
         {u" prog a", {u"", u"prog", u"a"}},
         {u"p \t a\t\tb   ", {u"p", u"a", u"b"}},
-        {uR"(p a\\\"b)", {u"p", uR"(a\"b)"}},       // three backslashes and a quote
-        {uR"(p a\\"b c")", {u"p", uR"(a\b c)"}},    // two backslashes, then the quote opens
+        {uR"(p a\\\"b)", {u"p", uR"(a\"b)"}},     // three backslashes and a quote
+        {uR"(p a\\"b c")", {u"p", uR"(a\b c)"}},  // two backslashes, then the quote opens
         {uR"(p C:\dir\ x\\y)", {u"p", uR"(C:\dir\)", uR"(x\\y)"}},
-        {uR"(p "a\" b")", {u"p", u"a\" b"}},          // escaped quote inside quotes
-        {uR"(p "a""b" c)", {u"p", u"a\"b", u"c"}},    // doubled quote inside quotes
+        {uR"(p "a\" b")", {u"p", u"a\" b"}},        // escaped quote inside quotes
+        {uR"(p "a""b" c)", {u"p", u"a\"b", u"c"}},  // doubled quote inside quotes
         {uR"(p "" "")", {u"p", u"", u""}},
         {uR"(p "a b"c)", {u"p", u"a bc"}},
         {uR"(p "unterminated x)", {u"p", u"unterminated x"}},
@@ -72,8 +72,8 @@ TEST(BuildCommandLine, ANulAnywhereFails) {
 
 // Whatever the arguments hold, splitting what was built gives them back.
 TEST(BuildCommandLine, SplittingGivesTheArgumentsBack) {
-    const std::u16string pieces[] = {u" ", u"\t", u"\"", u"\\", u"\\\\", u"\\\\\\", u"a", u"\u00e9",
-                                     u"\U0001F600", u"\"\"", u"\\\"", u"\xD800"};
+    const std::u16string pieces[] = {u" ", u"\t",     u"\"",         u"\\",   u"\\\\", u"\\\\\\",
+                                     u"a", u"\u00e9", u"\U0001F600", u"\"\"", u"\\\"", u"\xD800"};
     std::mt19937 random(20240611);
     auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
     for (int round = 0; round < 2000; ++round) {

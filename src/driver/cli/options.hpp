@@ -9,10 +9,9 @@
 
 namespace tevra {
 
-inline constexpr std::string_view usage_text =
-    "TevraRemoteUpdater\n"
-    "  --apply-msi <path> --expected-version <ver>\n"
-    "  --mark-awaiting-first-start\n";
+inline constexpr std::string_view usage_text = "TevraRemoteUpdater\n"
+                                               "  --apply-msi <path> --expected-version <ver>\n"
+                                               "  --mark-awaiting-first-start\n";
 
 // "-h" or "--help" anywhere, argument 0 and option values included.
 bool asks_for_help(const std::vector<std::string>& args);
