@@ -32,9 +32,7 @@ TEST(Options, ChooseTheOperationOrFail) {
         {{"u", "--apply-msi", "a", "--mark-awaiting-first-start"}, "mark"},
         {{"u", "--bogus", "--mark-awaiting-first-start"}, "unknown arg: --bogus"},
         {{"u", "--APPLY-MSI", "a"}, "unknown arg: --APPLY-MSI"},
-        {{"u", "-apply-msi", "a"}, "unknown arg: -apply-msi"},
         {{"u", "--apply-msi=a"}, "unknown arg: --apply-msi=a"},
-        {{"u", "--"}, "unknown arg: --"},
         {{"u", ""}, "unknown arg: "},
     };
     for (const Case& c : cases) EXPECT_EQ(describe(scan_options(c.args)), c.expected) << testing::PrintToString(c.args);
