@@ -26,18 +26,23 @@ void require(bool condition, const char* what) {
 
 bool is_drive_form(std::u16string_view p) { return p.size() >= 2 && tevra::is_drive_letter(p[0]) && p[1] == u':'; }
 
-// A separator appended to such a path starts a new name; after any other prefix it may not.
-bool appending_keeps_prefix(std::u16string_view p) {
-    if (p.starts_with(u"\\\\?\\")) return is_drive_form(p.substr(4)) && p.size() >= 7 && p[6] == u'\\';
-    if (is_drive_form(p)) return true;
-    return !p.starts_with(u"\\\\");
+bool is_drive_path(std::u16string_view p) {
+    return is_drive_form(p) ||
+           (p.starts_with(u"\\\\?\\") && is_drive_form(p.substr(4)) && p.size() >= 7 && p[6] == u'\\');
+}
+
+// Appending "\name" keeps the prefix: both are drive paths, or neither has a prefix ("\" plus "\name" is a network
+// path, "\\server" plus "\name" a share).
+bool appending_keeps_prefix(std::u16string_view p, std::u16string_view longer) {
+    const auto has_prefix = [](std::u16string_view text) { return text.starts_with(u"\\\\") || is_drive_form(text); };
+    return (is_drive_path(p) && is_drive_path(longer)) || (!has_prefix(p) && !has_prefix(longer));
 }
 
 void check(std::u16string_view path, std::u16string_view dir) {
     require(tevra::path_starts_with(path, path), "a path lies inside itself");
     const bool inside = tevra::path_starts_with(path, dir);
-    if (!appending_keeps_prefix(path)) return;
     const std::u16string longer = std::u16string(path) + u"\\name";
+    if (!appending_keeps_prefix(path, longer)) return;
     require(tevra::path_starts_with(longer, path), "a name appended to a path lies inside it");
     require(!tevra::path_starts_with(path, longer), "a path does not lie inside its own child");
     if (inside) require(tevra::path_starts_with(longer, dir), "what lies inside a path lies inside its directories");
