@@ -95,6 +95,8 @@ TEST(Apply, OnlyWhatReallyLiesInTheStagingDirectory) {
         refused("verbatim: .. is a name", {beside, updates}, L"\\\\?\\%U\\..\\pkg.msi", not_found),
         refused("missing", {updates}, pkg, not_found),
         refused("a directory", {{Op::dir, pkg}}, pkg, not_found),
+        refused("held open without sharing: found, but unreadable for the trust check", {staged, {Op::hold, pkg}}, pkg,
+                "Authenticode check failed (Invalid); refusing apply"),
         refused("Updates itself", {updates}, L"%U", not_found),
         refused("a broken link",
                 {{Op::text, L"%D\\gone", L"gone"}, {Op::link, pkg, L"%D\\gone"}, {Op::remove, L"%D\\gone"}}, pkg,

@@ -102,9 +102,10 @@ TEST(Reader, AcceptsRecordsThatRoundTrip) {
          R"("last_error":null,"last_accepted_version":"","updated_unix":0})",
          record(UpdatePhase::applying, "", 0, "2", "C:\\u\\p.msi", {}, "")},
         // Every escape, hex digits in both cases, and the surrogate pairs at both ends.
-        {VERSION(R"("\"\\\/\b\f\n\r\t\u0000\u00e9\u00C9\uD7FF\uE000\ud800\udc00\uDBFF\uDFFF")"),
+        {VERSION(R"("\"\\\/\b\f\n\r\t\u0000\u00e9\u00C9\u00aA\uD7FF\uE000\ud800\udc00\uDBFF\uDFFF")"),
          record(UpdatePhase::idle,
-                "\"\\/\b\f\n\r\t\0\xC3\xA9\xC3\x89\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"s, 5)},
+                "\"\\/\b\f\n\r\t\0\xC3\xA9\xC3\x89\xC2\xAA\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"s,
+                5)},
         {R"({"ph\u0061se":"failed","current_v\u0065rsion":"1","updated_unix":5})", record(UpdatePhase::failed, "1", 5)},
         // Raw UTF-8 at the edges of each length and of the surrogate gap.
         {VERSION("\"" UTF8_EDGES "\""), record(UpdatePhase::idle, UTF8_EDGES, 5)},
