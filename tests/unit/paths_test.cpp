@@ -25,7 +25,6 @@ TEST(JoinPath, InsertsOneSeparatorOnlyWhereNeeded) {
 }
 
 TEST(SystemPathForm, ShortAbsolutePathsPassAndOthersAreExtended) {
-    const std::u16string long_tail(250, u'a');
     struct Case {
         std::u16string path;
         bool unchanged;
@@ -39,10 +38,7 @@ TEST(SystemPathForm, ShortAbsolutePathsPassAndOthersAreExtended) {
         {u"\\\\server\\share\\x", true},
         {u"C:x", false},
         {u"Tevra Remote", false},
-        {u".\\Tevra Remote", false},
         {u"\\x", false},
-        {u"C:\\" + long_tail, false},
-        {u"\\\\?\\C:\\" + long_tail, true},
         // The longest plain path the system takes as it is: 246 units (247 with the final NUL).
         {u"C:\\" + std::u16string(243, u'a'), true},
         {u"C:\\" + std::u16string(244, u'a'), false},
