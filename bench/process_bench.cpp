@@ -59,18 +59,15 @@ std::wstring own_directory() {
 bool exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void make_directories(const std::wstring& path) {
-    for (std::size_t i = path.find_first_of(L"\\/", 3); i != std::wstring::npos;
-         i = path.find_first_of(L"\\/", i + 1)) {
+    for (std::size_t i = path.find_first_of(L"\\/", 3); i != std::wstring::npos; i = path.find_first_of(L"\\/", i + 1))
         ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
-    }
     ::CreateDirectoryW(path.c_str(), nullptr);
     if (!exists(path)) throw Failure("cannot make the directory " + narrow(path));
 }
 
 void copy(const std::wstring& from, const std::wstring& to) {
-    if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+    if (!::CopyFileW(from.c_str(), to.c_str(), FALSE))
         throw Failure("cannot copy " + narrow(from) + " (error " + std::to_string(::GetLastError()) + ")");
-    }
 }
 
 std::wstring upper(std::wstring text) {
@@ -161,21 +158,18 @@ public:
                     variant.output.clear();
                     char buffer[512];
                     DWORD read = 0;
-                    while (::ReadFile(pipe_read, buffer, sizeof buffer, &read, nullptr) && read != 0) {
+                    while (::ReadFile(pipe_read, buffer, sizeof buffer, &read, nullptr) && read != 0)
                         variant.output.append(buffer, read);
-                    }
                     ::CloseHandle(pipe_read);
                 }
-                if (code != 0) {
+                if (code != 0)
                     throw Failure(std::string(variant.name) + " ended with exit code " + std::to_string(code));
-                }
                 return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
                        static_cast<double>(frequency_.QuadPart);
             }
             DWORD error = ::GetLastError();
-            if (attempt == 10) {
+            if (attempt == 10)
                 throw Failure(std::string("cannot start ") + variant.name + " (error " + std::to_string(error) + ")");
-            }
             ::Sleep(50);
         }
     }
@@ -278,9 +272,8 @@ int bench(int rounds, int warmup) {
             if (variant.capture_output) {
                 double load = 0;
                 double verify = 0;
-                if (std::sscanf(variant.output.c_str(), "load=%lf verify=%lf", &load, &verify) != 2) {
+                if (std::sscanf(variant.output.c_str(), "load=%lf verify=%lf", &load, &verify) != 2)
                     throw Failure("the trust probe wrote: " + variant.output);
-                }
                 load_ms.push_back(load);
                 verify_ms.push_back(verify);
             }
@@ -296,9 +289,8 @@ int bench(int rounds, int warmup) {
                 ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") ? "Wine" : "Windows", rounds,
                 warmup, static_cast<int>(count));
     std::printf("\n  %-10s %10s %10s %10s\n", "variant", "median ms", "p25 ms", "p75 ms");
-    for (const Variant& v : variants) {
+    for (const Variant& v : variants)
         std::printf("  %-10s %10.2f %10.2f %10.2f\n", v.name, median(v.ms), quantile(v.ms, 0.25), quantile(v.ms, 0.75));
-    }
 
     const double floor_ms = median(variants[floor_].ms);
     const double stub_ms = median(variants[stand_in].ms);
@@ -352,13 +344,12 @@ int wmain(int argc, wchar_t** argv) {
         int warmup = 3;
         for (int i = 1; i < argc; ++i) {
             std::wstring arg = argv[i];
-            if (arg == L"--rounds" && i + 1 < argc) {
+            if (arg == L"--rounds" && i + 1 < argc)
                 rounds = parse_count(argv[++i]);
-            } else if (arg == L"--warmup" && i + 1 < argc) {
+            else if (arg == L"--warmup" && i + 1 < argc)
                 warmup = parse_count(argv[++i]);
-            } else {
+            else
                 throw Failure("usage: process_bench.exe [--rounds N] [--warmup N]");
-            }
         }
         if (rounds < 1) throw Failure("at least one round");
         return bench(rounds, warmup);

@@ -34,9 +34,8 @@ bool takes_only_from(const Args& parts, std::u16string_view source) {
     std::map<char16_t, long> budget;
     for (char16_t c : source) ++budget[c];
     for (const std::u16string& part : parts) {
-        for (char16_t c : part) {
+        for (char16_t c : part)
             if (--budget[c] < 0) return false;
-        }
     }
     return true;
 }

@@ -110,9 +110,8 @@ bool path_starts_with(std::u16string_view path, std::u16string_view dir) {
     const std::vector<Component> path_parts = Splitter(path).components();
     const std::vector<Component> dir_parts = Splitter(dir).components();
     if (dir_parts.size() > path_parts.size()) return false;
-    for (std::size_t i = 0; i < dir_parts.size(); ++i) {
+    for (std::size_t i = 0; i < dir_parts.size(); ++i)
         if (dir_parts[i] != path_parts[i]) return false;
-    }
     return true;
 }
 

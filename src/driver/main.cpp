@@ -85,9 +85,8 @@ int run() {
         return exit_success;
     }
     const auto& request = std::get<ApplyRequest>(*command);
-    if (auto applied = apply_msi(request.msi_path, request.expected_version); !applied) {
+    if (auto applied = apply_msi(request.msi_path, request.expected_version); !applied)
         return report_failure(applied.error());
-    }
     return exit_success;
 }
 

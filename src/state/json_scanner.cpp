@@ -46,15 +46,11 @@ int hex_value(char c) {
 
 // Four hex digits after "\u".
 const char* read_hex4(const char*& pos, const char* end, std::uint32_t& value) {
-    if (end - pos < 4) {
-        return "incomplete \\u escape";
-    }
+    if (end - pos < 4) return "incomplete \\u escape";
     value = 0;
     for (int i = 0; i < 4; ++i) {
         const int digit = hex_value(pos[i]);
-        if (digit < 0) {
-            return "invalid \\u escape";
-        }
+        if (digit < 0) return "invalid \\u escape";
         value = value * 16 + static_cast<std::uint32_t>(digit);
     }
     pos += 4;
@@ -63,9 +59,8 @@ const char* read_hex4(const char*& pos, const char* end, std::uint32_t& value) {
 
 // Exactly `word` (true, false, null).
 const char* skip_literal(const char*& pos, const char* end, std::string_view word) {
-    if (static_cast<std::size_t>(end - pos) < word.size() || std::memcmp(pos, word.data(), word.size()) != 0) {
+    if (static_cast<std::size_t>(end - pos) < word.size() || std::memcmp(pos, word.data(), word.size()) != 0)
         return "invalid literal";
-    }
     pos += word.size();
     return nullptr;
 }
@@ -73,9 +68,7 @@ const char* skip_literal(const char*& pos, const char* end, std::string_view wor
 // Syntax only: at a backslash, steps over one valid escape.
 const char* skip_escape(const char*& pos, const char* end) {
     ++pos;
-    if (pos == end) {
-        return "unterminated string";
-    }
+    if (pos == end) return "unterminated string";
     switch (*pos) {
         case '"':
         case '\\':
@@ -102,27 +95,17 @@ const char* skip_string(const char*& pos, const char* end) {
         while (end - pos >= 8) {
             std::uint64_t word = 0;
             std::memcpy(&word, pos, sizeof word);
-            if (word_ends_plain_run(word)) {
-                break;
-            }
+            if (word_ends_plain_run(word)) break;
             pos += 8;
         }
-        while (pos != end && !ends_plain_run(*pos)) {
-            ++pos;
-        }
-        if (pos == end) {
-            return "unterminated string";
-        }
+        while (pos != end && !ends_plain_run(*pos)) ++pos;
+        if (pos == end) return "unterminated string";
         if (*pos == '"') {
             ++pos;
             return nullptr;
         }
-        if (*pos != '\\') {
-            return "control character in string";
-        }
-        if (const char* problem = skip_escape(pos, end)) {
-            return problem;
-        }
+        if (*pos != '\\') return "control character in string";
+        if (const char* problem = skip_escape(pos, end)) return problem;
     }
 }
 
@@ -146,14 +129,10 @@ const char* skip_utf8_sequence(const char*& pos, const char* end) {
     } else {
         return "invalid UTF-8";
     }
-    if (end - pos < length) {
-        return "invalid UTF-8";
-    }
+    if (end - pos < length) return "invalid UTF-8";
     for (int i = 1; i < length; ++i) {
         const auto b = static_cast<unsigned char>(pos[i]);
-        if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) {
-            return "invalid UTF-8";
-        }
+        if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) return "invalid UTF-8";
     }
     pos += length;
     return nullptr;
@@ -162,9 +141,7 @@ const char* skip_utf8_sequence(const char*& pos, const char* end) {
 // At a backslash: decodes one escape into `out`, pairing surrogates.
 const char* decode_escape(const char*& pos, const char* end, std::string& out) {
     ++pos;
-    if (pos == end) {
-        return "unterminated string";
-    }
+    if (pos == end) return "unterminated string";
     const char c = *pos++;
     switch (c) {
         case '"': out.push_back('"'); return nullptr;
@@ -179,24 +156,14 @@ const char* decode_escape(const char*& pos, const char* end, std::string& out) {
         default: --pos; return "invalid escape";
     }
     std::uint32_t cp = 0;
-    if (const char* problem = read_hex4(pos, end, cp)) {
-        return problem;
-    }
-    if (cp >= 0xDC00 && cp <= 0xDFFF) {
-        return "unpaired surrogate escape";
-    }
+    if (const char* problem = read_hex4(pos, end, cp)) return problem;
+    if (cp >= 0xDC00 && cp <= 0xDFFF) return "unpaired surrogate escape";
     if (cp >= 0xD800 && cp <= 0xDBFF) {
         std::uint32_t low = 0;
-        if (end - pos < 2 || pos[0] != '\\' || pos[1] != 'u') {
-            return "unpaired surrogate escape";
-        }
+        if (end - pos < 2 || pos[0] != '\\' || pos[1] != 'u') return "unpaired surrogate escape";
         pos += 2;
-        if (const char* problem = read_hex4(pos, end, low)) {
-            return problem;
-        }
-        if (low < 0xDC00 || low > 0xDFFF) {
-            return "unpaired surrogate escape";
-        }
+        if (const char* problem = read_hex4(pos, end, low)) return problem;
+        if (low < 0xDC00 || low > 0xDFFF) return "unpaired surrogate escape";
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
     }
     append_utf8(out, cp);
@@ -205,32 +172,21 @@ const char* decode_escape(const char*& pos, const char* end, std::string& out) {
 
 // Any number of the JSON grammar.
 const char* skip_number(const char*& pos, const char* end) {
-    if (pos != end && *pos == '-') {
+    if (pos != end && *pos == '-') ++pos;
+    if (pos == end || !is_digit(*pos)) return "invalid number";
+    if (*pos == '0')
         ++pos;
-    }
-    if (pos == end || !is_digit(*pos)) {
-        return "invalid number";
-    }
-    if (*pos == '0') {
-        ++pos;
-    } else {
+    else
         while (pos != end && is_digit(*pos)) ++pos;
-    }
     if (pos != end && *pos == '.') {
         ++pos;
-        if (pos == end || !is_digit(*pos)) {
-            return "invalid number";
-        }
+        if (pos == end || !is_digit(*pos)) return "invalid number";
         while (pos != end && is_digit(*pos)) ++pos;
     }
     if (pos != end && (*pos == 'e' || *pos == 'E')) {
         ++pos;
-        if (pos != end && (*pos == '+' || *pos == '-')) {
-            ++pos;
-        }
-        if (pos == end || !is_digit(*pos)) {
-            return "invalid number";
-        }
+        if (pos != end && (*pos == '+' || *pos == '-')) ++pos;
+        if (pos == end || !is_digit(*pos)) return "invalid number";
         while (pos != end && is_digit(*pos)) ++pos;
     }
     return nullptr;
@@ -268,9 +224,7 @@ bool JsonScanner::read_string(std::string& out) {
         while (pos_ != end_) {
             const auto b = static_cast<unsigned char>(*pos_);
             if (b >= 0x80) {
-                if (!check(skip_utf8_sequence(pos_, end_))) {
-                    return false;
-                }
+                if (!check(skip_utf8_sequence(pos_, end_))) return false;
             } else if (ends_plain_run(*pos_)) {
                 break;
             } else {
@@ -278,64 +232,44 @@ bool JsonScanner::read_string(std::string& out) {
             }
         }
         out.append(plain_from, pos_);
-        if (pos_ == end_) {
-            return fail("unterminated string");
-        }
+        if (pos_ == end_) return fail("unterminated string");
         if (*pos_ == '"') {
             ++pos_;
             return true;
         }
-        if (*pos_ != '\\') {
-            return fail("control character in string");
-        }
-        if (!check(decode_escape(pos_, end_, out))) {
-            return false;
-        }
+        if (*pos_ != '\\') return fail("control character in string");
+        if (!check(decode_escape(pos_, end_, out))) return false;
     }
 }
 
 bool JsonScanner::read_member_name(std::string& name) {
-    if (!at('"')) {
-        return fail("expected a member name");
-    }
+    if (!at('"')) return fail("expected a member name");
     return read_string(name) && expect_colon();
 }
 
 std::expected<std::uint64_t, IntegerProblem> JsonScanner::read_u64() {
-    if (at('-')) {
-        return std::unexpected(IntegerProblem::negative);
-    }
-    if (pos_ == end_ || !is_digit(*pos_)) {
-        return std::unexpected(IntegerProblem::not_a_number);
-    }
+    if (at('-')) return std::unexpected(IntegerProblem::negative);
+    if (pos_ == end_ || !is_digit(*pos_)) return std::unexpected(IntegerProblem::not_a_number);
     std::uint64_t value = 0;
     if (*pos_ == '0') {
         ++pos_;
-        if (pos_ != end_ && is_digit(*pos_)) {
-            return std::unexpected(IntegerProblem::leading_zero);
-        }
+        if (pos_ != end_ && is_digit(*pos_)) return std::unexpected(IntegerProblem::leading_zero);
     } else {
         constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
         while (pos_ != end_ && is_digit(*pos_)) {
             const auto digit = static_cast<std::uint64_t>(*pos_ - '0');
-            if (value > (max - digit) / 10) {
-                return std::unexpected(IntegerProblem::too_large);
-            }
+            if (value > (max - digit) / 10) return std::unexpected(IntegerProblem::too_large);
             value = value * 10 + digit;
             ++pos_;
         }
     }
-    if (at('.') || at('e') || at('E')) {
-        return std::unexpected(IntegerProblem::not_whole);
-    }
+    if (at('.') || at('e') || at('E')) return std::unexpected(IntegerProblem::not_whole);
     return value;
 }
 
 // Inside a skipped object: a name (syntax only), the colon and the whitespace around it.
 bool JsonScanner::skip_member_name() {
-    if (!at('"')) {
-        return fail("expected a member name");
-    }
+    if (!at('"')) return fail("expected a member name");
     return check(skip_string(pos_, end_)) && expect_colon();
 }
 
@@ -343,9 +277,7 @@ bool JsonScanner::skip_value() {
     closing_brackets_.clear();
     for (;;) {
         // A value starts here.
-        if (pos_ == end_) {
-            return fail("unexpected end of text");
-        }
+        if (pos_ == end_) return fail("unexpected end of text");
         const char c = *pos_;
         if (c == '{' || c == '[') {
             ++pos_;
@@ -355,9 +287,7 @@ bool JsonScanner::skip_value() {
                 ++pos_;
             } else {
                 closing_brackets_.push_back(close);
-                if (c == '{' && !skip_member_name()) {
-                    return false;
-                }
+                if (c == '{' && !skip_member_name()) return false;
                 continue;
             }
         } else if (c == '"') {
@@ -375,22 +305,16 @@ bool JsonScanner::skip_value() {
         }
         // A value has ended: close what it completes, then find the start of the next one.
         for (;;) {
-            if (closing_brackets_.empty()) {
-                return true;
-            }
+            if (closing_brackets_.empty()) return true;
             skip_whitespace();
             if (at(closing_brackets_.back())) {
                 ++pos_;
                 closing_brackets_.pop_back();
                 continue;
             }
-            if (!expect(',', "expected ',' or the end of the container")) {
-                return false;
-            }
+            if (!expect(',', "expected ',' or the end of the container")) return false;
             skip_whitespace();
-            if (closing_brackets_.back() == '}' && !skip_member_name()) {
-                return false;
-            }
+            if (closing_brackets_.back() == '}' && !skip_member_name()) return false;
             break;
         }
     }

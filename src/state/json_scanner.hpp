@@ -40,25 +40,19 @@ public:
 
     // JSON's whitespace: space, tab, line feed and carriage return.
     void skip_whitespace() {
-        while (pos_ != end_ && (*pos_ == ' ' || *pos_ == '\t' || *pos_ == '\n' || *pos_ == '\r')) {
-            ++pos_;
-        }
+        while (pos_ != end_ && (*pos_ == ' ' || *pos_ == '\t' || *pos_ == '\n' || *pos_ == '\r')) ++pos_;
     }
 
     // Steps over `c`, or fails with `what`.
     bool expect(char c, std::string_view what) {
-        if (!at(c)) {
-            return fail(what);
-        }
+        if (!at(c)) return fail(what);
         ++pos_;
         return true;
     }
     // Whitespace, the ':' between a member's name and its value, and whitespace.
     bool expect_colon() {
         skip_whitespace();
-        if (!expect(':', "expected ':'")) {
-            return false;
-        }
+        if (!expect(':', "expected ':'")) return false;
         skip_whitespace();
         return true;
     }

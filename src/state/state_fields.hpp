@@ -30,9 +30,7 @@ inline constexpr std::array<std::string_view, field_count> field_keys = {
 
 inline constexpr std::array<Field, field_count> fields_in_order = [] {
     std::array<Field, field_count> fields{};
-    for (std::size_t i = 0; i < field_count; ++i) {
-        fields[i] = static_cast<Field>(i);
-    }
+    for (std::size_t i = 0; i < field_count; ++i) fields[i] = static_cast<Field>(i);
     return fields;
 }();
 

@@ -14,11 +14,8 @@ namespace tevra {
 namespace {
 
 std::optional<Field> field_from_key(std::string_view key) {
-    for (const Field field : fields_in_order) {
-        if (field_key(field) == key) {
-            return field;
-        }
-    }
+    for (const Field field : fields_in_order)
+        if (field_key(field) == key) return field;
     return std::nullopt;
 }
 
@@ -46,38 +43,24 @@ bool read_phase(JsonScanner& json, UpdatePhase& phase) {
         json.advance();
         json.skip_whitespace();
     }
-    if (!json.at('"')) {
-        return json.fail("phase must be a phase name");
-    }
+    if (!json.at('"')) return json.fail("phase must be a phase name");
     const std::size_t name_at = json.offset();
     std::string name;
-    if (!json.read_string(name)) {
-        return false;
-    }
+    if (!json.read_string(name)) return false;
     const auto named = phase_from_name(name);
-    if (!named) {
-        return json.fail_at(name_at, "unknown phase");
-    }
+    if (!named) return json.fail_at(name_at, "unknown phase");
     if (object_form) {
-        if (!json.expect_colon()) {
-            return false;
-        }
-        if (!json.at('n') || !json.expect_literal("null")) {
-            return json.fail("phase member value must be null");
-        }
+        if (!json.expect_colon()) return false;
+        if (!json.at('n') || !json.expect_literal("null")) return json.fail("phase member value must be null");
         json.skip_whitespace();
-        if (!json.expect('}', "phase object must have exactly one member")) {
-            return false;
-        }
+        if (!json.expect('}', "phase object must have exactly one member")) return false;
     }
     phase = *named;
     return true;
 }
 
 bool read_optional_text(JsonScanner& json, std::optional<std::string>& text) {
-    if (json.at('"')) {
-        return json.read_string(text.emplace());
-    }
+    if (json.at('"')) return json.read_string(text.emplace());
     if (json.at('n')) {
         text.reset();
         return json.expect_literal("null");
@@ -89,9 +72,7 @@ bool read_field(JsonScanner& json, Field field, UpdateStateFile& state) {
     switch (field) {
         case Field::phase: return read_phase(json, state.phase);
         case Field::current_version:
-            if (!json.at('"')) {
-                return json.fail("current_version must be a string");
-            }
+            if (!json.at('"')) return json.fail("current_version must be a string");
             return json.read_string(state.current_version);
         case Field::candidate_version: return read_optional_text(json, state.candidate_version);
         case Field::staged_msi: return read_optional_text(json, state.staged_msi);
@@ -99,9 +80,7 @@ bool read_field(JsonScanner& json, Field field, UpdateStateFile& state) {
         case Field::last_accepted_version: return read_optional_text(json, state.last_accepted_version);
         case Field::updated_unix: {
             const auto time = json.read_u64();
-            if (!time) {
-                return json.fail(time_error(time.error()));
-            }
+            if (!time) return json.fail(time_error(time.error()));
             state.updated_unix = *time;
             return true;
         }
@@ -119,18 +98,12 @@ bool read_object_form(JsonScanner& json, UpdateStateFile& state) {
     } else {
         for (;;) {
             const std::size_t key_at = json.offset();
-            if (!json.read_member_name(key)) {
-                return false;
-            }
+            if (!json.read_member_name(key)) return false;
             if (const auto field = field_from_key(key)) {
                 bool& repeated = seen[static_cast<std::size_t>(*field)];
-                if (repeated) {
-                    return json.fail_at(key_at, "repeated member");
-                }
+                if (repeated) return json.fail_at(key_at, "repeated member");
                 repeated = true;
-                if (!read_field(json, *field, state)) {
-                    return false;
-                }
+                if (!read_field(json, *field, state)) return false;
             } else if (!json.skip_value()) {
                 return false;
             }
@@ -140,17 +113,13 @@ bool read_object_form(JsonScanner& json, UpdateStateFile& state) {
                 json.skip_whitespace();
                 continue;
             }
-            if (!json.expect('}', "expected ',' or '}'")) {
-                return false;
-            }
+            if (!json.expect('}', "expected ',' or '}'")) return false;
             break;
         }
     }
-    for (const Field field : fields_in_order) {
-        if (is_required(field) && !seen[static_cast<std::size_t>(field)]) {
+    for (const Field field : fields_in_order)
+        if (is_required(field) && !seen[static_cast<std::size_t>(field)])
             return json.fail("missing " + std::string(field_key(field)));
-        }
-    }
     return true;
 }
 
@@ -159,14 +128,10 @@ bool read_array_form(JsonScanner& json, UpdateStateFile& state) {
     json.skip_whitespace();
     for (const Field field : fields_in_order) {
         if (field != fields_in_order.front()) {
-            if (!json.expect(',', "array form must have seven elements")) {
-                return false;
-            }
+            if (!json.expect(',', "array form must have seven elements")) return false;
             json.skip_whitespace();
         }
-        if (!read_field(json, field, state)) {
-            return false;
-        }
+        if (!read_field(json, field, state)) return false;
         json.skip_whitespace();
     }
     return json.expect(']', "array form must have seven elements");
@@ -177,24 +142,19 @@ std::expected<UpdateStateFile, std::string> read_record(std::string_view text) {
     UpdateStateFile state;
     json.skip_whitespace();
     bool ok = false;
-    if (json.at_end()) {
+    if (json.at_end())
         ok = json.fail("empty text");
-    } else if (json.at('{')) {
+    else if (json.at('{'))
         ok = read_object_form(json, state);
-    } else if (json.at('[')) {
+    else if (json.at('['))
         ok = read_array_form(json, state);
-    } else {
+    else
         ok = json.fail("expected an object or an array");
-    }
     if (ok) {
         json.skip_whitespace();
-        if (!json.at_end()) {
-            ok = json.fail("unexpected text after the value");
-        }
+        if (!json.at_end()) ok = json.fail("unexpected text after the value");
     }
-    if (!ok) {
-        return std::unexpected(json.take_error());
-    }
+    if (!ok) return std::unexpected(json.take_error());
     return state;
 }
 

@@ -123,9 +123,8 @@ std::optional<std::string> read_state_file() {
     try {
         std::string bytes;
         LARGE_INTEGER size{};
-        if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
+        if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0)
             bytes.reserve(static_cast<std::size_t>(size.QuadPart));
-        }
         char chunk[16384];
         for (;;) {
             DWORD read = 0;
@@ -172,9 +171,8 @@ std::expected<void, std::string> save_state(const UpdateStateFile& state) {
     const std::u16string target_path = join_path(product_dir, state_file_name);
     if (auto written = write_temporary_file(temporary_path, *text); !written) return written;
 
-    if (::MoveFileExW(wide(system_path(temporary_path)), wide(system_path(target_path)), MOVEFILE_REPLACE_EXISTING)) {
+    if (::MoveFileExW(wide(system_path(temporary_path)), wide(system_path(target_path)), MOVEFILE_REPLACE_EXISTING))
         return {};
-    }
     const DWORD error = ::GetLastError();
     if (error == ERROR_ACCESS_DENIED) return rename_by_handle(temporary_path, target_path);
     return system_failure(error);

@@ -17,9 +17,7 @@ constexpr char hex_digits[] = "0123456789abcdef";
 // ('u' stands for the six-byte form \u00xx).
 constexpr std::array<char, 256> make_escape_table() {
     std::array<char, 256> table{};
-    for (int b = 0; b < 0x20; ++b) {
-        table[static_cast<std::size_t>(b)] = 'u';
-    }
+    for (int b = 0; b < 0x20; ++b) table[static_cast<std::size_t>(b)] = 'u';
     table['\b'] = 'b';
     table['\t'] = 't';
     table['\n'] = 'n';
@@ -38,9 +36,7 @@ void append_json_string(std::string& out, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
         const char escape = escape_table[byte];
-        if (escape == 0) {
-            continue;
-        }
+        if (escape == 0) continue;
         out.append(text.substr(plain_from, i - plain_from));
         if (escape == 'u') {
             const char seq[6] = {'\\', 'u', '0', '0', hex_digits[byte >> 4], hex_digits[byte & 0xF]};
@@ -56,11 +52,10 @@ void append_json_string(std::string& out, std::string_view text) {
 }
 
 void append_optional_text(std::string& out, const std::optional<std::string>& text) {
-    if (text) {
+    if (text)
         append_json_string(out, *text);
-    } else {
+    else
         out.append("null");
-    }
 }
 
 void append_value(std::string& out, const UpdateStateFile& state, Field field) {

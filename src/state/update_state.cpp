@@ -25,18 +25,13 @@ std::string_view phase_name(UpdatePhase phase) {
 }
 
 std::optional<UpdatePhase> phase_from_name(std::string_view name) {
-    for (std::size_t i = 0; i < phase_names.size(); ++i) {
-        if (phase_names[i] == name) {
-            return static_cast<UpdatePhase>(i);
-        }
-    }
+    for (std::size_t i = 0; i < phase_names.size(); ++i)
+        if (phase_names[i] == name) return static_cast<UpdatePhase>(i);
     return std::nullopt;
 }
 
 std::uint64_t unix_time_from_filetime(std::uint64_t filetime) {
-    if (filetime < unix_epoch_as_filetime) {
-        return 0;
-    }
+    if (filetime < unix_epoch_as_filetime) return 0;
     return (filetime - unix_epoch_as_filetime) / filetime_ticks_per_second;
 }
 

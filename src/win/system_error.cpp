@@ -33,9 +33,8 @@ std::string message_for(DWORD code) {
     }
     auto text = utf16_to_utf8(std::u16string_view(buffer, length));
     if (!text) return "OS Error " + std::to_string(code) + " (FormatMessageW() returned invalid UTF-16)";
-    while (!text->empty() && std::string_view(" \t\r\n\v\f").find(text->back()) != std::string_view::npos) {
+    while (!text->empty() && std::string_view(" \t\r\n\v\f").find(text->back()) != std::string_view::npos)
         text->pop_back();
-    }
     return std::move(*text);
 }
 

@@ -128,9 +128,8 @@ TEST(Apply, RealInstaller) {
 // Run in a prefix made without the Windows Installer (ctest makes one); skipped elsewhere.
 TEST(NoInstaller, SearchesItsFolderTheSystemAndPathButNeverTheWorkingDirectory) {
     wchar_t system[MAX_PATH];
-    if (fs::exists(std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)) + L"\\msiexec.exe")) {
+    if (fs::exists(std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)) + L"\\msiexec.exe"))
         GTEST_SKIP() << "this prefix has a Windows Installer";
-    }
     const Step no_stand_in{Op::remove, L"%D\\bin\\msiexec.exe"};
     run_rows({
         refused("only in the working directory",

@@ -41,11 +41,9 @@ std::wstring environment_block(const Env& changes) {
 std::wstring expand(std::wstring text, const fs::path& dir) {
     const std::pair<std::wstring, std::wstring> names[] = {
         {L"%U", L"%P\\Updates"}, {L"%P", L"%D\\lad\\Tevra Remote"}, {L"%D", dir}, {L"%B", build_dir()}};
-    for (const auto& [name, value] : names) {
-        for (std::size_t at = 0; (at = text.find(name, at)) != std::wstring::npos; at += value.size()) {
+    for (const auto& [name, value] : names)
+        for (std::size_t at = 0; (at = text.find(name, at)) != std::wstring::npos; at += value.size())
             text.replace(at, name.size(), value);
-        }
-    }
     return text;
 }
 
@@ -175,9 +173,8 @@ void unix_until(const std::wstring& program, const std::vector<fs::path>& args, 
     std::ranges::replace(application, L'/', L'\\');
     for (int attempt = 0; attempt < 10; ++attempt) {
         start(application, line, {}, build_dir()).finish();
-        for (int poll = 0; poll < 200; ++poll, ::Sleep(10)) {
+        for (int poll = 0; poll < 200; ++poll, ::Sleep(10))
             if (done()) return;
-        }
     }
     throw std::runtime_error("no effect of " + utf8(line));
 }
@@ -281,9 +278,8 @@ fs::path run_row(const Row& row) {
     EXPECT_TRUE(same_text(read_file(state), row.after == same ? row.before : row.after, from, to));
     EXPECT_TRUE(same_text(read_file(product / L"update_state.json.tmp"), row.tmp, from, to)) << "temporary file";
     const bool saved = row.after && row.after != same, untouched = !row.before && !row.after && row.setup.empty();
-    for (const wchar_t* made : {L"Updates", L"Updates\\Recovery", L"CrashReports"}) {
+    for (const wchar_t* made : {L"Updates", L"Updates\\Recovery", L"CrashReports"})
         EXPECT_TRUE(!saved || fs::is_directory(product / made)) << utf8(made);
-    }
     EXPECT_FALSE(untouched && fs::exists(product)) << "the layout was made";
     return dir;
 }

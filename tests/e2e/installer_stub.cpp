@@ -40,9 +40,8 @@ int wmain() {
         ::CopyFileW(state.c_str(), (dir + L"\\installer-saw-state").c_str(), TRUE);
         const wchar_t* line = ::GetCommandLineW();
         // A second start finds the record there and fails.
-        if (!write_file(dir + L"\\installer-command-line", line, std::wcslen(line) * sizeof(wchar_t), CREATE_NEW)) {
+        if (!write_file(dir + L"\\installer-command-line", line, std::wcslen(line) * sizeof(wchar_t), CREATE_NEW))
             ::ExitProcess(0xB0BB);
-        }
         say(STD_ERROR_HANDLE, "stand-in on stderr\n");
         say(STD_OUTPUT_HANDLE, "stand-in on stdout\n");
         write_file(state, "written by the installer", 24, CREATE_ALWAYS);

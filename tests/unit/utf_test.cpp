@@ -56,9 +56,7 @@ TEST(Utf8ToUtf16, DecodesWellFormedTextAndReplacesEachBadByte) {
         {"\xE2\x82"s + "a", {r, r, u'a'}},          // cut short by a plain byte
         {"\xC3"s + "\xC3\xA9", {r, u'\u00E9'}},     // a lead byte then a whole one
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(utf8_to_utf16(c.utf8), c.text) << testing::PrintToString(c.utf8);
-    }
+    for (const Case& c : cases) EXPECT_EQ(utf8_to_utf16(c.utf8), c.text) << testing::PrintToString(c.utf8);
 }
 
 }  // namespace

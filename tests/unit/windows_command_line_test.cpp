@@ -78,9 +78,8 @@ TEST(BuildCommandLine, SplittingGivesTheArgumentsBack) {
     auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
     for (int round = 0; round < 2000; ++round) {
         Args args(below(6));
-        for (std::u16string& arg : args) {
+        for (std::u16string& arg : args)
             for (std::size_t n = below(7); n > 0; --n) arg += pieces[below(std::size(pieces))];
-        }
         auto line = build_command_line(u"prog", args);
         ASSERT_TRUE(line.has_value());
         args.insert(args.begin(), u"prog");

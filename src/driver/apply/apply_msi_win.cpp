@@ -74,9 +74,8 @@ std::expected<void, std::string> apply_msi(const std::string& msi_path, const st
     // never contains a resolved package.
     const std::u16string staging = updates_dir();
     const auto canonical_staging = canonical_path(staging);
-    if (!path_starts_with(*canonical_package, canonical_staging ? *canonical_staging : staging)) {
+    if (!path_starts_with(*canonical_package, canonical_staging ? *canonical_staging : staging))
         return std::unexpected(std::string("msi outside update staging"));
-    }
 
     UpdateStateFile state = load_state();
     const AuthenticodeVerdict verdict = verify_authenticode(*canonical_package);

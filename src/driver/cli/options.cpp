@@ -5,9 +5,8 @@
 namespace tevra {
 
 bool asks_for_help(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
+    for (const std::string& arg : args)
         if (arg == "-h" || arg == "--help") return true;
-    }
     return false;
 }
 
@@ -20,15 +19,14 @@ std::expected<Command, std::string> scan_options(const std::vector<std::string>&
     };
     for (std::size_t i = 1; i < args.size(); i += 2) {
         const std::string& arg = args[i];
-        if (arg == "--apply-msi") {
+        if (arg == "--apply-msi")
             msi_path = take_value(i);
-        } else if (arg == "--expected-version") {
+        else if (arg == "--expected-version")
             expected_version = take_value(i);
-        } else if (arg == "--mark-awaiting-first-start") {
+        else if (arg == "--mark-awaiting-first-start")
             return MarkAwaitingFirstStart{};
-        } else {
+        else
             return std::unexpected("unknown arg: " + arg);
-        }
     }
     if (!msi_path) return std::unexpected(std::string("missing --apply-msi"));
     if (!expected_version) return std::unexpected(std::string("missing --expected-version"));

@@ -41,13 +41,12 @@ std::vector<std::u16string> split_command_line(std::u16string_view line) {
     bool quoted = false;
     for (; i < line.size(); ++i) {
         char16_t c = line[i];
-        if (c == u'"') {
+        if (c == u'"')
             quoted = !quoted;
-        } else if (is_blank(c) && !quoted) {
+        else if (is_blank(c) && !quoted)
             break;
-        } else {
+        else
             program += c;
-        }
     }
     args.push_back(std::move(program));
     while (i < line.size() && is_blank(line[i])) ++i;

@@ -47,9 +47,8 @@ win::UniqueKernelHandle inheritable_standard_handle(DWORD which) {
     HANDLE own = ::GetStdHandle(which);
     if (own == nullptr || own == INVALID_HANDLE_VALUE) return {};
     HANDLE copy = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), own, ::GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+    if (!::DuplicateHandle(::GetCurrentProcess(), own, ::GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
         return {};
-    }
     return win::UniqueKernelHandle(copy);
 }
 
@@ -78,9 +77,8 @@ std::expected<Child, std::string> start(const std::u16string& application, std::
 }
 
 std::expected<std::int32_t, std::string> wait(const Child& child) {
-    if (::WaitForSingleObject(child.process.get(), INFINITE) == WAIT_FAILED) {
+    if (::WaitForSingleObject(child.process.get(), INFINITE) == WAIT_FAILED)
         return win::system_failure(::GetLastError());
-    }
     DWORD code = 0;
     if (!::GetExitCodeProcess(child.process.get(), &code)) return win::system_failure(::GetLastError());
     return static_cast<std::int32_t>(code);

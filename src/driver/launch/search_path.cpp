@@ -25,12 +25,10 @@ std::vector<std::u16string> search_directories(const std::optional<std::u16strin
                                                const std::optional<std::u16string>& windows_directory,
                                                const std::optional<std::u16string>& path_variable) {
     std::vector<std::u16string> dirs;
-    for (const auto* dir : {&own_directory, &system_directory, &windows_directory}) {
+    for (const auto* dir : {&own_directory, &system_directory, &windows_directory})
         if (*dir && !(*dir)->empty()) dirs.push_back(**dir);
-    }
-    if (path_variable) {
+    if (path_variable)
         for (std::u16string& dir : split_search_path(*path_variable)) dirs.push_back(std::move(dir));
-    }
     return dirs;
 }
 
