@@ -5,7 +5,8 @@
 // million-deep nesting and 100 MiB skipped members are read on a thread with a 64 KiB stack.
 // scripts/bench.sh takes the throughput on the 100 MiB skipped members from the JSON output and
 // sets it against the budget.
-#include "driver/cli/windows_command_line.hpp"
+#include "driver/command_line.hpp"
+#include "driver/launch.hpp"
 #include "state/state_codec.hpp"
 
 #include <benchmark/benchmark.h>

@@ -5,8 +5,8 @@
 //   and building fails exactly when one of them holds a NUL;
 // - the option scan names only an unknown argument it was given.
 #include "common/utf.hpp"
-#include "driver/cli/options.hpp"
-#include "driver/cli/windows_command_line.hpp"
+#include "driver/command_line.hpp"
+#include "driver/launch.hpp"
 
 #include <algorithm>
 #include <cstddef>

@@ -7,8 +7,20 @@
 
 namespace tevra {
 
+// The prefixes of verbatim ("\\?\", the extended-length form) and device ("\\.\") paths.
+inline constexpr std::u16string_view verbatim_prefix = u"\\\\?\\";
+inline constexpr std::u16string_view device_prefix = u"\\\\.\\";
+
 inline bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
 inline bool is_drive_letter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+// A drive letter and a colon, as in "C:", "C:x" and "C:\x".
+inline bool starts_with_drive(std::u16string_view path) {
+    return path.size() >= 2 && is_drive_letter(path[0]) && path[1] == u':';
+}
+
+// Absolute, so the current directory or drive plays no part: a drive with its root ("C:\"), or two
+// leading separators (a network path "\\server\share", or "\\?\" and "\\.\").
+bool is_absolute_path(std::u16string_view path);
 
 // Inserts exactly one backslash unless `base` is empty, ends in a separator or is a bare drive ("C:").
 std::u16string join_path(std::u16string_view base, std::u16string_view component);

@@ -1,15 +1,13 @@
 // Entry point: split the command line, answer help, run one operation, set the exit status.
 #include "common/utf.hpp"
-#include "driver/apply/apply_msi.hpp"
-#include "driver/cli/options.hpp"
-#include "driver/cli/windows_command_line.hpp"
+#include "driver/apply.hpp"
+#include "driver/command_line.hpp"
 #include "state/state_store.hpp"
-#include "win/environment.hpp"
-#include "win/wide.hpp"
-#include "win/write_all.hpp"
+#include "win/system.hpp"
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <string_view>
@@ -43,19 +41,20 @@ void write_stderr(std::string_view text) {
     (void)win::write_all(handle, text);
 }
 
-int report_failure(const std::string& message) {
+// Loads afresh: what the failed operation saved (an installer's exit code, say) is the starting point.
+int report_failure(const ProductLayout& layout, const std::string& message) {
     write_stderr("updater error: " + message + "\n");
-    UpdateStateFile state = load_state();
+    UpdateStateFile state = load_state(layout);
     state.phase = UpdatePhase::failed;
     state.last_error = message;
-    (void)save_state(state);
+    (void)save_state(layout, state);
     return exit_failure;
 }
 
-void mark_awaiting_first_start() {
-    UpdateStateFile state = load_state();
+void mark_awaiting_first_start(const ProductLayout& layout) {
+    UpdateStateFile state = load_state(layout);
     state.phase = UpdatePhase::awaiting_first_start;
-    (void)save_state(state);
+    (void)save_state(layout, state);
 }
 
 std::vector<std::u16string> command_line_arguments() {
@@ -78,15 +77,16 @@ int run() {
         write_stderr(usage_text);
         return exit_success;
     }
+    const ProductLayout layout = current_product_layout();
     auto command = scan_options(args);
-    if (!command) return report_failure(command.error());
+    if (!command) return report_failure(layout, command.error());
     if (std::holds_alternative<MarkAwaitingFirstStart>(*command)) {
-        mark_awaiting_first_start();
+        mark_awaiting_first_start(layout);
         return exit_success;
     }
     const auto& request = std::get<ApplyRequest>(*command);
-    if (auto applied = apply_msi(request.msi_path, request.expected_version); !applied)
-        return report_failure(applied.error());
+    if (auto applied = apply_msi(layout, request.msi_path, request.expected_version); !applied)
+        return report_failure(layout, applied.error());
     return exit_success;
 }
 
@@ -101,3 +101,12 @@ int wmain(int /*argc*/, wchar_t** /*argv*/) {
         return 1;
     }
 }
+
+// The toolchain's default terminate handler demangles and prints the active exception's type, which
+// links a demangler and a printf engine into the program (about a third of its size). The updater
+// never lets an exception escape, so terminating quietly is all it needs.
+#if defined(__GLIBCXX__)
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }  // NOLINT(bugprone-reserved-identifier)
+}  // namespace __gnu_cxx
+#endif

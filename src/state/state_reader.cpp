@@ -3,7 +3,6 @@
 // values in field order. Any breach gives one error, never a partial record.
 #include "state/json_scanner.hpp"
 #include "state/state_codec.hpp"
-#include "state/state_fields.hpp"
 
 #include <array>
 #include <exception>

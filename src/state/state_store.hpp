@@ -1,6 +1,7 @@
-// Win32: the state record on disk: where the staging directory lies, loading, and the atomic save.
+// Win32: the state record on disk: where the product's files lie, loading, and the atomic save.
 #pragma once
 
+#include "state/product_layout.hpp"
 #include "state/update_state.hpp"
 
 #include <expected>
@@ -8,14 +9,14 @@
 
 namespace tevra {
 
-// The product directory joined with "Updates".
-std::u16string updates_dir();
+// The layout this process's environment gives (LOCALAPPDATA, USERPROFILE), read once per run.
+ProductLayout current_product_layout();
 
 // Never fails: a missing, unreadable or unacceptable state file gives the default record.
-UpdateStateFile load_state();
+UpdateStateFile load_state(const ProductLayout& layout);
 
-// Replaces the state file through a temporary file and a rename; a reader sees the old or the new
-// text, never a mix. Creates the product layout first.
-std::expected<void, std::string> save_state(const UpdateStateFile& state);
+// Replaces the state file through the temporary file and a rename; a reader sees the old or the new
+// text, never a mix. Creates the product's directories first.
+std::expected<void, std::string> save_state(const ProductLayout& layout, const UpdateStateFile& state);
 
 }  // namespace tevra

@@ -1,14 +1,9 @@
 #include "state/state_store.hpp"
 
 #include "common/paths.hpp"
-#include "state/locations.hpp"
 #include "state/state_codec.hpp"
-#include "win/environment.hpp"
-#include "win/system_error.hpp"
-#include "win/system_path.hpp"
+#include "win/system.hpp"
 #include "win/unique_handle.hpp"
-#include "win/wide.hpp"
-#include "win/write_all.hpp"
 
 #include <windows.h>
 
@@ -90,6 +85,7 @@ std::expected<void, std::string> rename_by_handle(const std::u16string& source, 
     win::UniqueKernelHandle file(
         ::CreateFileW(wide(system_path(source)), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // The fallback could not even start: the rename's own denial is the answer.
     if (!file) return system_failure(access_denied);
 
     std::u16string target_path = system_path(target);
@@ -106,19 +102,16 @@ std::expected<void, std::string> rename_by_handle(const std::u16string& source, 
 
     if (::SetFileInformationByHandle(file.get(), file_rename_info_ex, info, static_cast<DWORD>(size))) return {};
     DWORD error = ::GetLastError();
+    // The caller asked for a rename, and access to it was denied: whatever the fallback met on the
+    // way is reported as that denial, except a directory in the way, which the caller can act on.
     return system_failure(error == ERROR_DIR_NOT_EMPTY ? error : access_denied);
 }
 
-// From this process's environment.
-std::u16string current_product_dir() {
-    return product_data_dir(win::environment_variable(u"LOCALAPPDATA"), win::environment_variable(u"USERPROFILE"));
-}
-
 // The whole file, or nothing on any failure (missing, unreadable, out of memory).
-std::optional<std::string> read_state_file() {
-    win::UniqueKernelHandle file(::CreateFileW(wide(system_path(join_path(current_product_dir(), state_file_name))),
-                                               GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                               nullptr, OPEN_EXISTING, 0, nullptr));
+std::optional<std::string> read_state_file(const std::u16string& path) {
+    win::UniqueKernelHandle file(::CreateFileW(wide(system_path(path)), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
     if (!file) return std::nullopt;
     try {
         std::string bytes;
@@ -147,34 +140,31 @@ UpdateStateFile default_state() {
 
 }  // namespace
 
-std::u16string updates_dir() { return join_path(current_product_dir(), updates_dir_name); }
+ProductLayout current_product_layout() {
+    return product_layout(win::environment_variable(u"LOCALAPPDATA"), win::environment_variable(u"USERPROFILE"));
+}
 
-UpdateStateFile load_state() {
-    if (auto bytes = read_state_file()) {
+UpdateStateFile load_state(const ProductLayout& layout) {
+    if (auto bytes = read_state_file(layout.state_file)) {
         if (auto state = state_from_json(*bytes)) return std::move(*state);
     }
     return default_state();
 }
 
-std::expected<void, std::string> save_state(const UpdateStateFile& state) {
-    const std::u16string product_dir = current_product_dir();
-    const std::u16string staging_dir = join_path(product_dir, updates_dir_name);
-    for (const std::u16string& dir :
-         {staging_dir, join_path(staging_dir, u"Recovery"), join_path(product_dir, u"CrashReports")}) {
-        if (auto created = create_directory_tree(dir); !created) return created;
-    }
+std::expected<void, std::string> save_state(const ProductLayout& layout, const UpdateStateFile& state) {
+    for (const std::u16string* dir : {&layout.updates_dir, &layout.recovery_dir, &layout.crash_reports_dir})
+        if (auto created = create_directory_tree(*dir); !created) return created;
 
     auto text = state_to_json(state);
     if (!text) return std::unexpected(std::move(text.error()));
 
-    const std::u16string temporary_path = join_path(product_dir, temporary_file_name);
-    const std::u16string target_path = join_path(product_dir, state_file_name);
-    if (auto written = write_temporary_file(temporary_path, *text); !written) return written;
+    if (auto written = write_temporary_file(layout.temporary_file, *text); !written) return written;
 
-    if (::MoveFileExW(wide(system_path(temporary_path)), wide(system_path(target_path)), MOVEFILE_REPLACE_EXISTING))
+    if (::MoveFileExW(wide(system_path(layout.temporary_file)), wide(system_path(layout.state_file)),
+                      MOVEFILE_REPLACE_EXISTING))
         return {};
     const DWORD error = ::GetLastError();
-    if (error == ERROR_ACCESS_DENIED) return rename_by_handle(temporary_path, target_path);
+    if (error == ERROR_ACCESS_DENIED) return rename_by_handle(layout.temporary_file, layout.state_file);
     return system_failure(error);
 }
 

@@ -1,6 +1,5 @@
 // The state file's writer: the exact text of a record, one member per line in field order.
 #include "state/state_codec.hpp"
-#include "state/state_fields.hpp"
 
 #include <array>
 #include <charconv>

@@ -1,8 +1,8 @@
 #include "trust/authenticode.hpp"
 
 #include "trust/wintrust_layout.hpp"
+#include "win/system.hpp"
 #include "win/unique_handle.hpp"
-#include "win/wide.hpp"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "trust/verdict.hpp"
+#include "trust/authenticode.hpp"
 
 namespace tevra {
 

@@ -10,6 +10,8 @@ namespace tevra::win {
 // Both null and INVALID_HANDLE_VALUE count as "no handle": some calls report failure with one,
 // some with the other, and an owner must never close either. Closing keeps the thread's last
 // error, so a caller can still read the error of the call that failed before the handle went.
+// A reset to the handle already held keeps it open: closing it would leave the owner holding a
+// closed handle, which the system may give out again to someone else.
 template <typename Traits>
 class UniqueHandle {
 public:
@@ -28,8 +30,9 @@ public:
 
     explicit operator bool() const { return is_valid(handle_); }
     Handle get() const { return handle_; }
-    Handle release() { return std::exchange(handle_, Handle{}); }
+    [[nodiscard]] Handle release() { return std::exchange(handle_, Handle{}); }
     void reset(Handle handle = Handle{}) {
+        if (handle == handle_) return;
         if (is_valid(handle_)) {
             const DWORD last_error = ::GetLastError();
             Traits::close(handle_);

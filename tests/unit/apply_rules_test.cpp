@@ -1,7 +1,8 @@
 // The apply operation's rules: the installer's arguments and the outcome records.
-#include "driver/apply/apply_rules.hpp"
+#include "driver/apply.hpp"
 
-#include "driver/cli/windows_command_line.hpp"
+#include "driver/command_line.hpp"
+#include "driver/launch.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ TEST(InstallerArguments, CarryThePackagePathExactly) {
 TEST(InstallerExit, ZeroAwaitsFirstStartAndAnythingElseFails) {
     const UpdateStateFile loaded{UpdatePhase::downloaded, "1.0", "1.1", "C:\\s.msi", "old error", "0.9", 77};
     UpdateStateFile state = loaded;
-    EXPECT_EQ(record_installer_exit(state, 0, "2.4 beta"), std::nullopt);
+    EXPECT_TRUE(record_installer_exit(state, 0, "2.4 beta").has_value());
     EXPECT_EQ(state, (UpdateStateFile{UpdatePhase::awaiting_first_start, "2.4 beta", "2.4 beta", "C:\\s.msi",
                                       std::nullopt, "0.9", 77}));
 
@@ -31,7 +32,7 @@ TEST(InstallerExit, ZeroAwaitsFirstStartAndAnythingElseFails) {
     for (const Case& c : {Case{1603, "Some(1603)"}, Case{3010, "Some(3010)"}, Case{1641, "Some(1641)"},
                           Case{static_cast<std::int32_t>(3221225477u), "Some(-1073741819)"}}) {
         state = loaded;
-        EXPECT_EQ(record_installer_exit(state, c.code, "2.0"), "msiexec failed: " + c.text);
+        EXPECT_EQ(record_installer_exit(state, c.code, "2.0"), std::unexpected("msiexec failed: " + c.text));
         UpdateStateFile expected = loaded;
         expected.phase = UpdatePhase::failed;
         expected.last_error = "msiexec exit " + c.text;

@@ -1,5 +1,5 @@
 // The updater's own options: the operation chosen, or the failure text.
-#include "driver/cli/options.hpp"
+#include "driver/command_line.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,5 @@
-// Path texts: joining, the hand-over form, parents, the component rule, and where things are looked for.
+// Path texts: joining, absolute paths, the hand-over form, parents and the component rule.
 #include "common/paths.hpp"
-
-#include "driver/launch/search_path.hpp"
-#include "state/locations.hpp"
 
 #include <gtest/gtest.h>
 
@@ -107,8 +104,15 @@ TEST(Containment, GoesByWholeComponents) {
 
 TEST(ParentOf, DropsTheLastNameAndKeepsRoots) {
     const std::pair<std::u16string, std::u16string> cases[] = {
-        {u"C:\\a\\b\\", u"C:\\a"}, {u"C:\\a", u"C:\\"},    {u"a/b/c", u"a/b"},         {u"\\a", u"\\"},
-        {u"\\\\srv", u"\\\\"},     {u"Tevra Remote", u""}, {u".\\Tevra Remote", u"."},
+        {u"C:\\a\\b\\", u"C:\\a"},
+        {u"C:\\a", u"C:\\"},
+        {u"a/b/c", u"a/b"},
+        {u"\\a", u"\\"},
+        {u"\\\\srv", u"\\\\"},
+        {u"Tevra Remote", u""},
+        {u".\\Tevra Remote", u"."},
+        {u"\\", u""},
+        {u"\\\\", u""},
     };
     for (const auto& [path, parent] : cases) EXPECT_EQ(parent_of(path), parent) << testing::PrintToString(path);
 }
@@ -118,38 +122,6 @@ TEST(DirectoryOf, KeepsTheSeparator) {
     EXPECT_EQ(directory_of(u"C:/bin/u.exe"), u"C:/bin/");
     EXPECT_EQ(directory_of(u"C:\\u.exe"), u"C:\\");
     EXPECT_EQ(directory_of(u"C:u.exe"), std::nullopt);
-}
-
-TEST(ProductDataDir, FallsBackFromLocalAppDataToTheProfileToTheCurrentDirectory) {
-    using Value = std::optional<std::u16string>;
-    struct Case {
-        Value local_app_data, user_profile;
-        std::u16string dir;
-    };
-    const Case cases[] = {
-        {u"C:\\Users\\ann\\AppData\\Local", u"C:\\Users\\bob", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote"},
-        {u"C:\\Data\\", std::nullopt, u"C:\\Data\\Tevra Remote"},
-        {u"", u"C:\\Users\\bob", u"Tevra Remote"},  // defined but empty still counts
-        {std::nullopt, u"C:\\Users\\ann", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote"},
-        {std::nullopt, u"", u"AppData\\Local\\Tevra Remote"},
-        {std::nullopt, std::nullopt, u".\\Tevra Remote"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(product_data_dir(c.local_app_data, c.user_profile), c.dir);
-}
-
-TEST(SearchPath, OwnFolderSystemWindowsThenPathEntries) {
-    EXPECT_EQ(search_directories(u"C:\\bin\\", u"C:\\Windows\\system32", u"C:\\Windows", u"D:\\a;\"D:\\b;c\";;E:\\"),
-              (std::vector<std::u16string>{u"C:\\bin\\", u"C:\\Windows\\system32", u"C:\\Windows", u"D:\\a", u"D:\\b;c",
-                                           u"E:\\"}));
-    // Unknown or empty directories are left out: "" would mean the current directory.
-    EXPECT_EQ(search_directories(std::nullopt, u"", std::nullopt, std::nullopt), std::vector<std::u16string>{});
-    const std::pair<std::u16string, std::vector<std::u16string>> variables[] = {
-        {u";;;", {}},
-        {u"\"C:\\Program Files\";x\"y;z\"w", {u"C:\\Program Files", u"xy;zw"}},
-        {u"\"\";a;\"b;c", {u"a", u"b;c"}},  // empty quotes skipped; an open quote runs to the end
-        {u" ;a ", {u" ", u"a "}},
-    };
-    for (const auto& [variable, dirs] : variables) EXPECT_EQ(split_search_path(variable), dirs);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Splitting a command line and building one are inverses; both follow the Windows convention.
-#include "driver/cli/windows_command_line.hpp"
+#include "driver/command_line.hpp"
+#include "driver/launch.hpp"
 
 #include <gtest/gtest.h>
 

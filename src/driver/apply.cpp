@@ -1,4 +1,4 @@
-#include "driver/apply/apply_rules.hpp"
+#include "driver/apply.hpp"
 
 namespace tevra {
 
@@ -13,19 +13,19 @@ std::string refusal_message(AuthenticodeVerdict verdict) {
     return "Authenticode check failed (" + std::string(verdict_name(verdict)) + "); refusing apply";
 }
 
-std::optional<std::string> record_installer_exit(UpdateStateFile& state, std::int32_t exit_code,
-                                                 const std::string& expected_version) {
+std::expected<void, std::string> record_installer_exit(UpdateStateFile& state, std::int32_t exit_code,
+                                                       const std::string& expected_version) {
     if (exit_code == 0) {
         state.phase = UpdatePhase::awaiting_first_start;
         state.current_version = expected_version;
         state.candidate_version = expected_version;
         state.last_error.reset();
-        return std::nullopt;
+        return {};
     }
     // Restart-required codes (3010, 1641) count as failures too: the new version is not confirmed.
     state.phase = UpdatePhase::failed;
     state.last_error = "msiexec exit " + exit_code_text(exit_code);
-    return "msiexec failed: " + exit_code_text(exit_code);
+    return std::unexpected("msiexec failed: " + exit_code_text(exit_code));
 }
 
 }  // namespace tevra

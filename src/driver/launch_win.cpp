@@ -1,14 +1,9 @@
-#include "driver/launch/run_and_wait.hpp"
+#include "driver/launch.hpp"
 
+#include "common/grow_buffer.hpp"
 #include "common/paths.hpp"
-#include "driver/cli/windows_command_line.hpp"
-#include "driver/launch/search_path.hpp"
-#include "win/environment.hpp"
-#include "win/grow_buffer.hpp"
-#include "win/system_error.hpp"
-#include "win/system_path.hpp"
+#include "win/system.hpp"
 #include "win/unique_handle.hpp"
-#include "win/wide.hpp"
 
 #include <windows.h>
 
@@ -21,9 +16,9 @@ using DirectoryQuery = UINT(WINAPI*)(LPWSTR, UINT);
 
 // GetSystemDirectoryW and GetWindowsDirectoryW share one calling pattern.
 std::optional<std::u16string> query_directory(DirectoryQuery query) {
-    return win::read_growing(
+    return read_growing(
         [query](char16_t* buffer, std::size_t capacity) {
-            return win::nonzero(query(win::wide(buffer), static_cast<UINT>(capacity)));
+            return nonzero(query(win::wide(buffer), static_cast<UINT>(capacity)));
         },
         MAX_PATH);
 }

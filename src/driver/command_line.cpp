@@ -1,36 +1,8 @@
-#include "driver/cli/windows_command_line.hpp"
+#include "driver/command_line.hpp"
 
-#include <algorithm>
+#include <optional>
 
 namespace tevra {
-namespace {
-
-bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-bool needs_quotes(std::u16string_view arg) { return arg.empty() || std::ranges::any_of(arg, is_blank); }
-
-void append_argument(std::u16string& line, std::u16string_view arg) {
-    const bool quoted = needs_quotes(arg);
-    if (quoted) line += u'"';
-    std::size_t backslashes = 0;
-    for (char16_t c : arg) {
-        if (c == u'\\') {
-            ++backslashes;
-        } else {
-            // The backslashes before a quote escape themselves, then one more escapes the quote.
-            if (c == u'"') line.append(backslashes + 1, u'\\');
-            backslashes = 0;
-        }
-        line += c;
-    }
-    if (quoted) {
-        // Trailing backslashes would escape the closing quote: double them.
-        line.append(backslashes, u'\\');
-        line += u'"';
-    }
-}
-
-}  // namespace
 
 std::vector<std::u16string> split_command_line(std::u16string_view line) {
     std::vector<std::u16string> args;
@@ -87,6 +59,8 @@ std::vector<std::u16string> split_command_line(std::u16string_view line) {
             } else if (i + 1 < line.size()) {
                 quoted = false;
             }
+            // A closing quote that ends the line leaves `quoted` set on purpose: that is how a final
+            // lone "" still counts as an (empty) argument below.
             ++i;
             continue;
         }
@@ -97,20 +71,33 @@ std::vector<std::u16string> split_command_line(std::u16string_view line) {
     return args;
 }
 
-std::expected<std::u16string, std::string> build_command_line(std::u16string_view program,
-                                                              const std::vector<std::u16string>& args) {
-    const auto nul_failure = [] { return std::unexpected(std::string("nul byte found in provided data")); };
-    if (program.find(u'\0') != std::u16string_view::npos) return nul_failure();
-    std::u16string line;
-    line += u'"';
-    line += program;
-    line += u'"';
-    for (const std::u16string& arg : args) {
-        if (arg.find(u'\0') != std::u16string::npos) return nul_failure();
-        line += u' ';
-        append_argument(line, arg);
+bool asks_for_help(const std::vector<std::string>& args) {
+    for (const std::string& arg : args)
+        if (arg == "-h" || arg == "--help") return true;
+    return false;
+}
+
+std::expected<Command, std::string> scan_options(const std::vector<std::string>& args) {
+    std::optional<std::string> msi_path;
+    std::optional<std::string> expected_version;
+    auto take_value = [&](std::size_t i) -> std::optional<std::string> {
+        if (i + 1 < args.size()) return args[i + 1];
+        return std::nullopt;
+    };
+    for (std::size_t i = 1; i < args.size(); i += 2) {
+        const std::string& arg = args[i];
+        if (arg == "--apply-msi")
+            msi_path = take_value(i);
+        else if (arg == "--expected-version")
+            expected_version = take_value(i);
+        else if (arg == "--mark-awaiting-first-start")
+            return MarkAwaitingFirstStart{};
+        else
+            return std::unexpected("unknown arg: " + arg);
     }
-    return line;
+    if (!msi_path) return std::unexpected(std::string("missing --apply-msi"));
+    if (!expected_version) return std::unexpected(std::string("missing --expected-version"));
+    return ApplyRequest{std::move(*msi_path), std::move(*expected_version)};
 }
 
 }  // namespace tevra

@@ -1,16 +1,12 @@
-#include "driver/apply/apply_msi.hpp"
+#include "driver/apply.hpp"
 
+#include "common/grow_buffer.hpp"
 #include "common/paths.hpp"
 #include "common/utf.hpp"
-#include "driver/apply/apply_rules.hpp"
-#include "driver/launch/run_and_wait.hpp"
+#include "driver/launch.hpp"
 #include "state/state_store.hpp"
-#include "trust/authenticode.hpp"
-#include "win/grow_buffer.hpp"
-#include "win/system_error.hpp"
-#include "win/system_path.hpp"
+#include "win/system.hpp"
 #include "win/unique_handle.hpp"
-#include "win/wide.hpp"
 
 #include <windows.h>
 
@@ -52,10 +48,9 @@ bool is_existing_file(const std::u16string& path) {
 std::expected<std::u16string, std::string> canonical_path(const std::u16string& path) {
     win::UniqueKernelHandle file = open_for_query(path);
     if (!file) return win::system_failure(::GetLastError());
-    std::optional<std::u16string> final_path = win::read_growing(
+    std::optional<std::u16string> final_path = read_growing(
         [&file](char16_t* buffer, std::size_t capacity) {
-            return win::nonzero(
-                ::GetFinalPathNameByHandleW(file.get(), win::wide(buffer), static_cast<DWORD>(capacity), 0));
+            return nonzero(::GetFinalPathNameByHandleW(file.get(), win::wide(buffer), static_cast<DWORD>(capacity), 0));
         },
         512);
     if (!final_path) return win::system_failure(::GetLastError());
@@ -64,7 +59,8 @@ std::expected<std::u16string, std::string> canonical_path(const std::u16string& 
 
 }  // namespace
 
-std::expected<void, std::string> apply_msi(const std::string& msi_path, const std::string& expected_version) {
+std::expected<void, std::string> apply_msi(const ProductLayout& layout, const std::string& msi_path,
+                                           const std::string& expected_version) {
     const std::u16string package = utf8_to_utf16(msi_path);
     if (!is_existing_file(package)) return std::unexpected(std::string("msi not found"));
     const auto canonical_package = canonical_path(package);
@@ -72,13 +68,14 @@ std::expected<void, std::string> apply_msi(const std::string& msi_path, const st
 
     // A staging directory that can't be resolved (missing, say) is compared as it is, and then
     // never contains a resolved package.
-    const std::u16string staging = updates_dir();
-    const auto canonical_staging = canonical_path(staging);
-    if (!path_starts_with(*canonical_package, canonical_staging ? *canonical_staging : staging))
+    const auto canonical_staging = canonical_path(layout.updates_dir);
+    if (!path_starts_with(*canonical_package, canonical_staging ? *canonical_staging : layout.updates_dir))
         return std::unexpected(std::string("msi outside update staging"));
 
-    UpdateStateFile state = load_state();
+    UpdateStateFile state = load_state(layout);
     const AuthenticodeVerdict verdict = verify_authenticode(*canonical_package);
+    // Unsigned goes on, on purpose: not every build is signed, and the user's own account staged the
+    // package. Only a signature that is present and fails (a package altered after signing) stops it.
     if (verdict == AuthenticodeVerdict::Invalid) return std::unexpected(refusal_message(verdict));
 
     // The installer gets the very path that passed the checks, even one that has no text form.
@@ -86,10 +83,11 @@ std::expected<void, std::string> apply_msi(const std::string& msi_path, const st
         run_and_wait(u"msiexec", installer_arguments(*canonical_package, utf8_to_utf16(expected_version)));
     if (!exit_code) return std::unexpected(exit_code.error());
 
-    const std::optional<std::string> failure = record_installer_exit(state, *exit_code, expected_version);
-    (void)save_state(state);
-    if (failure) return std::unexpected(*failure);
-    return {};
+    const std::expected<void, std::string> recorded = record_installer_exit(state, *exit_code, expected_version);
+    // Saved here with "msiexec exit ..." even when the driver then records its own text over it: the
+    // failed install leaves its exit code in the file should the second save not happen.
+    (void)save_state(layout, state);
+    return recorded;
 }
 
 }  // namespace tevra
