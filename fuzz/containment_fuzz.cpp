@@ -7,34 +7,29 @@
 //   server's share, and so on).
 #include "common/paths.hpp"
 #include "common/utf.hpp"
+#include "require.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace {
 
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-bool is_drive_form(std::u16string_view p) { return p.size() >= 2 && tevra::is_drive_letter(p[0]) && p[1] == u':'; }
+using tevra::starts_with_drive;
 
 bool is_drive_path(std::u16string_view p) {
-    return is_drive_form(p) ||
-           (p.starts_with(u"\\\\?\\") && is_drive_form(p.substr(4)) && p.size() >= 7 && p[6] == u'\\');
+    const std::size_t after = tevra::verbatim_prefix.size();
+    return starts_with_drive(p) || (p.starts_with(tevra::verbatim_prefix) && starts_with_drive(p.substr(after)) &&
+                                    p.size() > after + 2 && p[after + 2] == u'\\');
 }
 
 // Appending "\name" keeps the prefix: both are drive paths, or neither has a prefix ("\" plus "\name" is a network
 // path, "\\server" plus "\name" a share).
 bool appending_keeps_prefix(std::u16string_view p, std::u16string_view longer) {
-    const auto has_prefix = [](std::u16string_view text) { return text.starts_with(u"\\\\") || is_drive_form(text); };
+    const auto has_prefix = [](std::u16string_view text) {
+        return text.starts_with(u"\\\\") || starts_with_drive(text);
+    };
     return (is_drive_path(p) && is_drive_path(longer)) || (!has_prefix(p) && !has_prefix(longer));
 }
 

@@ -1,6 +1,9 @@
 // Runs the real updater from outside, with an exact raw command line and environment, and reads back what it left:
-// exit status, standard error bytes, files. Of the updater's sources it uses only the handle owner.
+// exit status, standard error bytes, files. Of the product it uses only the handle owner, the generated version and
+// the usage text.
 #pragma once
+
+#include "win/unique_handle.hpp"
 
 #include <windows.h>
 
@@ -8,56 +11,56 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace e2e {
 
 namespace fs = std::filesystem;
-
+using Handle = tevra::win::UniqueKernelHandle;
 // Variables set (or removed, nullopt) in the child's copy of the test's environment.
 using Env = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
 
-struct Result {
-    DWORD exit = 0;
-    std::string err, out;
-};
-
 struct Child {
-    HANDLE process = nullptr;
+    Handle process;
     fs::path err, out;
-    Result finish();  // waits for the end
+    DWORD finish();  // waits for the end, gives the exit status
 };
-
 Child start(const fs::path& program, const std::wstring& line, const Env& env, const fs::path& cwd,
             bool with_stderr = true);
-
 fs::path build_dir();
 fs::path test_dir();  // fresh and never reused: under Wine, remove_all loops forever on a Unix link
 std::optional<std::string> read_file(const fs::path& path);  // none when it can't be opened (a directory too)
-void write_file(const fs::path& path, std::string_view bytes);
-std::string utf8(std::wstring_view text);
+// The bytes of a file (none: absent) against the expected text, in which "<now>" stands for a stamp made since
+// `from` and "<version>" for the product's version.
+testing::AssertionResult same_text(const std::optional<std::string>& actual, std::optional<std::string> expected,
+                                   std::uint64_t from);
 std::uint64_t now_unix();
 
-// Runs a Unix program through Wine until `done` holds. Wine does not wait for it, and under load a start may
-// leave no trace: poll for the effect, start it again when none comes.
-void unix_until(const std::wstring& program, const std::vector<fs::path>& args, const std::function<bool()>& done);
-
-// A state file record as the updater writes it. A time of "<now>" stands for a stamp made during the run.
-struct Rec {
-    std::string phase = "idle", current = "0.1.1";
-    std::optional<std::string> candidate = {}, staged = {}, error = {}, accepted = {};
-    std::string time = "<now>";
-    std::string text() const;
-};
-std::string failed(Rec rec, const std::string& error);
-std::string marked(Rec rec);
-// The bytes of a file (none: absent) against the expected text.
-testing::AssertionResult same_text(const std::optional<std::string>& actual, std::optional<std::string> expected,
-                                   std::uint64_t from, std::uint64_t to);
+// The record on disk before a run, in the reader's array form (the updater writes the object form).
+inline const std::string stored = R"(["downloaded","1.0","2.4.0","C:\\old.msi","earlier failure","0.9",1234])";
+// What a run without a readable state file saves after marking, or after failing for want of options.
+inline const std::string marked_default = R"({
+  "phase": "awaiting_first_start",
+  "current_version": "<version>",
+  "candidate_version": null,
+  "staged_msi": null,
+  "last_error": null,
+  "last_accepted_version": null,
+  "updated_unix": <now>
+})";
+inline const std::string failed_default = R"({
+  "phase": "failed",
+  "current_version": "<version>",
+  "candidate_version": null,
+  "staged_msi": null,
+  "last_error": "missing --apply-msi",
+  "last_accepted_version": null,
+  "updated_unix": <now>
+})";
+inline const std::string missing = "updater error: missing --apply-msi\n";
+inline const std::string same = "<same as before>", unchecked = "<unchecked>";
 
 // One end-to-end case. Paths in the texts expand: %D the case's directory, %P the product directory
 // %D\lad\Tevra Remote (LOCALAPPDATA is %D\lad), %U its Updates, %B the build directory. The updater runs as a
@@ -69,25 +72,21 @@ struct Step {
     Op op;
     std::wstring path, arg = {};  // copy/link: the source; text: the bytes; set/unset: path is the variable's name
 };
-inline const std::string same = "<same as before>";
 struct Row {
     std::string name;
     std::wstring line;  // the exact command line
     std::vector<Step> setup = {};
     std::optional<std::string> before = {};  // the state file; none: no file
-    std::string err = {};
     DWORD exit = 0;
-    std::optional<std::string> after = same;  // the state file afterwards; none: absent
-    std::wstring installer = {};              // the stand-in's command line; empty: never started
-    std::optional<std::string> tmp = {};      // update_state.json.tmp afterwards; none: absent
-    std::wstring product = L"%P";
+    std::string err = {};
+    // The state file afterwards; none: absent; unchecked where another row's check takes the same path.
+    std::optional<std::string> after = same;
+    std::optional<std::string> tmp = {};  // update_state.json.tmp afterwards; none: absent
+    std::wstring installer = {};          // the stand-in's command line; empty: never started
     std::wstring installer_exit = L"0";
+    std::wstring product = L"%P";
     bool with_stderr = true;
 };
-inline const std::string stand_in_err = "stand-in on stderr\n", stand_in_out = "stand-in on stdout\n";
-std::string error_line(const std::string& message);
-Row failure(std::string name, std::wstring line, const std::string& message, std::optional<Rec> before = {});
-fs::path run_row(const Row& row);  // gives the case's directory
 void run_rows(const std::vector<Row>& rows);
 
 }  // namespace e2e

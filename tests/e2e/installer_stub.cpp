@@ -6,7 +6,6 @@
 //   TEVRA_STUB_EXIT   the exit code in decimal, 0 to 4294967295
 #include <windows.h>
 
-#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -18,18 +17,16 @@ std::wstring variable(const wchar_t* name) {
     return std::wstring(value, length < 32768 ? length : 0);
 }
 
-bool write_file(const std::wstring& path, const void* bytes, std::size_t size, DWORD disposition) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+bool write(HANDLE file, const void* bytes, std::size_t size) {
     DWORD written = 0;
-    const bool whole =
-        file != INVALID_HANDLE_VALUE && ::WriteFile(file, bytes, DWORD(size), &written, nullptr) && written == size;
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-    return whole;
+    return ::WriteFile(file, bytes, DWORD(size), &written, nullptr) && written == size;
 }
 
-void say(DWORD which, const char* text) {
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(which), text, DWORD(std::strlen(text)), &written, nullptr);
+bool write_file(const std::wstring& path, const void* bytes, std::size_t size, DWORD disposition) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+    const bool whole = file != INVALID_HANDLE_VALUE && write(file, bytes, size);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    return whole;
 }
 
 }  // namespace
@@ -42,8 +39,8 @@ int wmain() {
         // A second start finds the record there and fails.
         if (!write_file(dir + L"\\installer-command-line", line, std::wcslen(line) * sizeof(wchar_t), CREATE_NEW))
             ::ExitProcess(0xB0BB);
-        say(STD_ERROR_HANDLE, "stand-in on stderr\n");
-        say(STD_OUTPUT_HANDLE, "stand-in on stdout\n");
+        write(::GetStdHandle(STD_ERROR_HANDLE), "stand-in on stderr\n", 19);
+        write(::GetStdHandle(STD_OUTPUT_HANDLE), "stand-in on stdout\n", 19);
         write_file(state, "written by the installer", 24, CREATE_ALWAYS);
     }
     ::ExitProcess(UINT(std::wcstoul(variable(L"TEVRA_STUB_EXIT").c_str(), nullptr, 10)));

@@ -1,6 +1,7 @@
 // The program's own resources, read back the way the system reads them: the version strings, the manifest as the
 // loader parses it, and the icon group.
 #include "harness.hpp"
+#include "version.h"
 
 #include <cstring>
 #include <set>
@@ -9,17 +10,19 @@ namespace e2e {
 namespace {
 
 const std::wstring program = build_dir() / L"TevraRemoteUpdater.exe";
+struct ActCtx {
+    using Handle = HANDLE;
+    static void close(HANDLE context) { ::ReleaseActCtx(context); }
+};
 
 TEST(Resources, VersionStrings) {
     DWORD ignored = 0;
     std::vector<char> block(::GetFileVersionInfoSizeW(program.c_str(), &ignored));
     ASSERT_TRUE(!block.empty() && ::GetFileVersionInfoW(program.c_str(), 0, DWORD(block.size()), block.data()));
-    const wchar_t* strings[][2] = {{L"FileVersion", L"0.1.1.0"},
-                                   {L"ProductVersion", L"0.1.1"},
-                                   {L"ProductName", L"Tevra Remote"},
-                                   {L"FileDescription", L"Tevra Remote Updater"},
-                                   {L"InternalName", L"TevraRemoteUpdater"},
-                                   {L"OriginalFilename", L"TevraRemoteUpdater.exe"}};
+    const wchar_t* strings[][2] = {
+        {L"FileVersion", L"" TEVRA_FILE_VERSION}, {L"ProductVersion", L"" TEVRA_PRODUCT_VERSION},
+        {L"ProductName", L"Tevra Remote"},        {L"FileDescription", L"Tevra Remote Updater"},
+        {L"InternalName", L"TevraRemoteUpdater"}, {L"OriginalFilename", L"TevraRemoteUpdater.exe"}};
     for (const auto& [name, expected] : strings) {
         void* value = nullptr;
         UINT size = 0;
@@ -34,15 +37,16 @@ TEST(Resources, Manifest) {
     request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
     request.lpSource = program.c_str();
     request.lpResourceName = CREATEPROCESS_MANIFEST_RESOURCE_ID;
-    HANDLE context = ::CreateActCtxW(&request);
-    ASSERT_NE(context, INVALID_HANDLE_VALUE);
+    const tevra::win::UniqueHandle<ActCtx> context(::CreateActCtxW(&request));
+    ASSERT_TRUE(context);
     ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level{};
-    ::QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &level, sizeof level, nullptr);
+    ::QueryActCtxW(0, context.get(), nullptr, RunlevelInformationInActivationContext, &level, sizeof level, nullptr);
     EXPECT_EQ(level.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
     EXPECT_EQ(level.UiAccess, 0u);
     DWORD index = 1;  // the application's own assembly
     alignas(8) char buffer[4096] = {};
-    ::QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, buffer, sizeof buffer, nullptr);
+    ::QueryActCtxW(0, context.get(), &index, AssemblyDetailedInformationInActivationContext, buffer, sizeof buffer,
+                   nullptr);
     const wchar_t* identity =
         reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer)->lpAssemblyEncodedAssemblyIdentity;
     EXPECT_TRUE(identity && std::wstring(identity).starts_with(L"TevraRemote,") &&
@@ -53,16 +57,17 @@ TEST(Resources, Manifest) {
         {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2"}};
     for (const auto& [space, name, expected] : settings) {
         wchar_t text[64] = {};
-        ::QueryActCtxSettingsW(0, context, space, name, text, 64, nullptr);
+        ::QueryActCtxSettingsW(0, context.get(), space, name, text, 64, nullptr);
         EXPECT_EQ(std::wstring(text), expected);
     }
-    ::ReleaseActCtx(context);
 }
 
 // The group's entries, each with its image of the size it claims (an icon image starts with its header: a PNG
 // signature, or a bitmap header whose height covers the image and its mask).
 TEST(Resources, IconGroupOfFourSizes) {
-    HMODULE module = ::LoadLibraryExW(program.c_str(), {}, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const tevra::win::UniqueModule library(
+        ::LoadLibraryExW(program.c_str(), {}, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    HMODULE module = library.get();
     HRSRC group = module ? ::FindResourceW(module, L"IDI_ICON1", RT_GROUP_ICON) : nullptr;
     ASSERT_NE(group, nullptr);
     const auto* directory = static_cast<const BYTE*>(::LockResource(::LoadResource(module, group)));
@@ -77,7 +82,6 @@ TEST(Resources, IconGroupOfFourSizes) {
             sizes.insert(side);
     }
     EXPECT_EQ(sizes, (std::set<int>{16, 32, 48, 256}));
-    ::FreeLibrary(module);
 }
 
 }  // namespace

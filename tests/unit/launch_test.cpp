@@ -1,4 +1,5 @@
-// Where a program named without a folder is looked for.
+// Starting the installer: where a program named without a folder is looked for, and the command line it gets.
+// That splitting gives built arguments back is the command-line fuzz target's oracle.
 #include "driver/launch.hpp"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,8 @@
 namespace tevra {
 namespace {
 
+using namespace std::string_literals;
+using Args = std::vector<std::u16string>;
 using Dirs = std::vector<std::u16string>;
 
 TEST(SearchDirectories, OwnFolderSystemWindowsThenAbsolutePathEntries) {
@@ -27,6 +30,32 @@ TEST(SplitSearchPath, SemicolonsOutsideQuotesSeparate) {
         {u" ;a ", {u" ", u"a "}},
     };
     for (const auto& [variable, dirs] : variables) EXPECT_EQ(split_search_path(variable), dirs);
+}
+
+TEST(BuildCommandLine, QuotesOnlyWhatNeedsItAndRefusesANul) {
+    struct Case {
+        std::u16string program;
+        Args args;
+        std::expected<std::u16string, std::string> line;
+    };
+    const auto nul = std::unexpected("nul byte found in provided data"s);
+    const Case cases[] = {
+        {u"msiexec", {}, uR"("msiexec")"},
+        {u"my prog", {u"a"}, uR"("my prog" a)"},
+        {u"p", {u"", u"a", u" ", u"a\tb", u"a\nb"}, u"\"p\" \"\" a \" \" \"a\tb\" a\nb"},
+        {u"p", {uR"(a"b)", uR"(")", uR"(a\"b)", uR"(a\\"b)"}, uR"("p" a\"b \" a\\\"b a\\\\\"b)"},
+        {u"p", {uR"(\\a\b\\c)", uR"(a\\)"}, uR"("p" \\a\b\\c a\\)"},
+        {u"p", {uR"(C:\Program Files\)", uR"(a b\\)"}, uR"("p" "C:\Program Files\\" "a b\\\\")"},
+        {u"p", {uR"(a "b" c)", uR"(a \")", uR"(\\" x\\)"}, uR"("p" "a \"b\" c" "a \\\"" "\\\\\" x\\\\")"},
+        {u"p", {u"\u00e9t\u00e9 \U0001F600"}, u"\"p\" \"\u00e9t\u00e9 \U0001F600\""},
+        {u"p\0x"s, {}, nul},
+        {u"p", {u"a", u"b c", u"x y\0"s}, nul},
+    };
+    for (const Case& c : cases) {
+        const auto line = build_command_line(c.program, c.args);
+        EXPECT_EQ(line.value_or(u"(failed)"), c.line.value_or(u"(failed)"));
+        EXPECT_EQ(line ? "" : line.error(), c.line ? "" : c.line.error());
+    }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The state file's text: exact writing, strict reading with exact errors, and writing back what
-// was read.
+// The state file's text: exact writing, strict reading with exact errors, and writing back what was read.
 #include "state/state_codec.hpp"
 
 #include <gtest/gtest.h>
@@ -7,18 +6,15 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
-#include <string>
-#include <string_view>
 
 using namespace std::string_literals;
-using namespace std::string_view_literals;
 using tevra::UpdatePhase;
 using tevra::UpdateStateFile;
 
-// Allocation failure on demand: while `allocations_left` is not negative, each allocation uses
-// one unit of it, and an allocation with none left throws std::bad_alloc.
+// The unit binary's allocation hook. It is off, serving every allocation, unless a test turns it on with a
+// FailAllocationsAfter, which lets that many allocations through and makes each one after throw std::bad_alloc.
 namespace {
-long allocations_left = -1;
+long allocations_left = -1;  // negative: off
 }  // namespace
 
 // GCC pairs the inlined free() below with the `new` expressions of the library and warns.
@@ -37,6 +33,11 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
+struct FailAllocationsAfter {
+    explicit FailAllocationsAfter(long count) { allocations_left = count; }
+    ~FailAllocationsAfter() { allocations_left = -1; }
+};
+
 constexpr std::uint64_t u64_max = std::numeric_limits<std::uint64_t>::max();
 
 using Text = std::optional<std::string>;
@@ -48,30 +49,56 @@ UpdateStateFile record(UpdatePhase phase, std::string current, std::uint64_t uni
         unix_time};
 }
 
-// Writing a record and reading it back gives the record; writing that gives the same bytes.
+// The error, or "" when there is none.
+template <class T>
+std::string error_of(const std::expected<T, std::string>& result) {
+    return result ? "" : result.error();
+}
+
+// Writing a record and reading it back gives the record.
 void expect_round_trip(const UpdateStateFile& state) {
     const auto text = tevra::state_to_json(state);
-    ASSERT_TRUE(text.has_value()) << text.error();
-    const auto again = tevra::state_from_json(*text);
-    ASSERT_TRUE(again.has_value()) << again.error() << "\n" << *text;
-    EXPECT_EQ(*again, state);
-    EXPECT_EQ(tevra::state_to_json(*again), *text);
+    EXPECT_TRUE(text && tevra::state_from_json(*text) == state) << error_of(text) << text.value_or("");
 }
 
 // Runs `attempt` with ever larger allocation budgets until it succeeds; every failure before that
 // must be the out-of-memory error, and at least one must happen.
-template <class Attempt>
-void expect_out_of_memory_until_enough(Attempt attempt) {
-    bool saw_failure = false;
-    for (long budget = 0;; ++budget) {
-        allocations_left = budget;
-        const auto result = attempt();
-        allocations_left = -1;
-        if (result.has_value()) break;
+void expect_out_of_memory_until_enough(const auto& attempt) {
+    long budget = 0;
+    for (;; ++budget) {
+        const auto result = [&] {
+            const FailAllocationsAfter hook(budget);
+            return attempt();
+        }();
+        if (result) break;
         ASSERT_EQ(result.error(), "out of memory");
-        saw_failure = true;
     }
-    EXPECT_TRUE(saw_failure);
+    EXPECT_GT(budget, 0);
+}
+
+TEST(Writer, OneMemberPerLineInFieldOrderAndEscapesOnlyWhatMust) {
+    EXPECT_EQ(
+        tevra::state_to_json(record(UpdatePhase::rollback_required, "2.0", u64_max, "2.1", "C:\\u\\p.msi", {}, "")),
+        R"({
+  "phase": "rollback_required",
+  "current_version": "2.0",
+  "candidate_version": "2.1",
+  "staged_msi": "C:\\u\\p.msi",
+  "last_error": null,
+  "last_accepted_version": "",
+  "updated_unix": 18446744073709551615
+})");
+    const std::pair<std::string, std::string> escapes[] = {
+        {"\"\\/", R"("\"\\/")"},
+        {"\b\f\n\r\t", R"("\b\f\n\r\t")"},
+        {"\0\x01\x1f"s, R"("\u0000\u0001\u001f")"},
+        {"\x20\x7f\xC3\xA9\xF0\x9F\x98\x80", "\" \x7f\xC3\xA9\xF0\x9F\x98\x80\""},
+    };
+    for (const auto& [text, escaped] : escapes)
+        EXPECT_TRUE(tevra::state_to_json(record(UpdatePhase::idle, text, 0))
+                        .value_or("")
+                        .contains("\"current_version\": " + escaped + ",\n"))
+            << escaped;
 }
 
 TEST(UnixTime, FromFiletimeClampedAt1970) {
@@ -123,10 +150,11 @@ TEST(Reader, AcceptsRecordsThatRoundTrip) {
         {R"([{"failed":null},"",null,null,null,"9",0])", record(UpdatePhase::failed, "", 0, {}, {}, {}, "9")},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
         const auto result = tevra::state_from_json(c.text);
-        ASSERT_TRUE(result.has_value()) << result.error() << "\n" << c.text;
-        EXPECT_EQ(*result, c.expected) << c.text;
-        expect_round_trip(*result);
+        EXPECT_EQ(error_of(result), "");
+        EXPECT_TRUE(result == c.expected);
+        expect_round_trip(c.expected);
     }
 }
 
@@ -223,11 +251,7 @@ TEST(Reader, RejectsWithExactErrorAndPosition) {
         {"{\"x\":", "unexpected end of text at line 1 column 6"},
         {"{\"x\":[{\"a\":[1,2", "expected ',' or the end of the container at line 1 column 16"},
     };
-    for (const auto& c : cases) {
-        const auto result = tevra::state_from_json(c.text);
-        ASSERT_FALSE(result.has_value()) << c.text;
-        EXPECT_EQ(result.error(), c.error) << c.text;
-    }
+    for (const auto& c : cases) EXPECT_EQ(error_of(tevra::state_from_json(c.text)), c.error) << c.text;
 }
 
 TEST(Reader, DeepNestingNeverOverflowsTheStack) {
@@ -236,10 +260,10 @@ TEST(Reader, DeepNestingNeverOverflowsTheStack) {
     std::string objects;
     for (int i = 0; i < 100000; ++i) objects += "{\"a\":";
     objects += "1" + std::string(100000, '}');
-    EXPECT_EQ(tevra::state_from_json(deep).error(), "phase must be a phase name at line 1 column 2");
-    EXPECT_EQ(tevra::state_from_json("{\"x\":" + deep).error(), "unexpected end of text at line 1 column 1000006");
-    EXPECT_TRUE(tevra::state_from_json(WITH("\"x\":" + closed + ",")).has_value());
-    EXPECT_TRUE(tevra::state_from_json(WITH("\"x\":" + objects + ",")).has_value());
+    EXPECT_EQ(error_of(tevra::state_from_json(deep)), "phase must be a phase name at line 1 column 2");
+    EXPECT_EQ(error_of(tevra::state_from_json("{\"x\":" + deep)), "unexpected end of text at line 1 column 1000006");
+    EXPECT_EQ(error_of(tevra::state_from_json(WITH("\"x\":" + closed + ","))), "");
+    EXPECT_EQ(error_of(tevra::state_from_json(WITH("\"x\":" + objects + ","))), "");
 }
 
 TEST(Codec, RunningOutOfMemoryIsAnError) {
