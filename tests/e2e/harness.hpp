@@ -1,15 +1,14 @@
-// Runs the real updater from outside, with an exact raw command line and environment, and reads back what it left:
-// exit status, standard error bytes, files. Of the product it uses only the handle owner, the generated version and
-// the usage text.
+// Runs the real updater from outside, with an exact raw command line, and reads back what it left: exit status,
+// standard error bytes, files. Of the product it uses only the handle owner, the generated version and the usage text.
 #pragma once
 
+#include "version.h"
 #include "win/unique_handle.hpp"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,32 +17,28 @@
 namespace e2e {
 
 namespace fs = std::filesystem;
-using Handle = tevra::win::UniqueKernelHandle;
-// Variables set (or removed, nullopt) in the child's copy of the test's environment.
-using Env = std::vector<std::pair<std::wstring, std::optional<std::wstring>>>;
 
 struct Child {
-    Handle process;
+    tevra::win::UniqueKernelHandle process;
     fs::path err, out;
     DWORD finish();  // waits for the end, gives the exit status
 };
-Child start(const fs::path& program, const std::wstring& line, const Env& env, const fs::path& cwd,
-            bool with_stderr = true);
+// Started in `cwd`, which keeps its standard output and error, with the test's own environment.
+Child start(const fs::path& program, std::wstring line, const fs::path& cwd);
+// Sets (none: removes) a variable of the test's environment, which what it starts inherits; gives what it was.
+std::optional<std::wstring> set_variable(const std::wstring& name, const std::optional<std::wstring>& value);
 fs::path build_dir();
 fs::path test_dir();  // fresh and never reused: under Wine, remove_all loops forever on a Unix link
 std::optional<std::string> read_file(const fs::path& path);  // none when it can't be opened (a directory too)
-// The bytes of a file (none: absent) against the expected text, in which "<now>" stands for a stamp made since
-// `from` and "<version>" for the product's version.
-testing::AssertionResult same_text(const std::optional<std::string>& actual, std::optional<std::string> expected,
-                                   std::uint64_t from);
-std::uint64_t now_unix();
+// A file's bytes (none: absent) against the expected text, where "<now>" stands for a stamp made since the start.
+testing::AssertionResult same_text(const std::optional<std::string>& actual, std::optional<std::string> expected);
 
 // The record on disk before a run, in the reader's array form (the updater writes the object form).
 inline const std::string stored = R"(["downloaded","1.0","2.4.0","C:\\old.msi","earlier failure","0.9",1234])";
 // What a run without a readable state file saves after marking, or after failing for want of options.
 inline const std::string marked_default = R"({
   "phase": "awaiting_first_start",
-  "current_version": "<version>",
+  "current_version": ")" TEVRA_PRODUCT_VERSION R"(",
   "candidate_version": null,
   "staged_msi": null,
   "last_error": null,
@@ -52,7 +47,7 @@ inline const std::string marked_default = R"({
 })";
 inline const std::string failed_default = R"({
   "phase": "failed",
-  "current_version": "<version>",
+  "current_version": ")" TEVRA_PRODUCT_VERSION R"(",
   "candidate_version": null,
   "staged_msi": null,
   "last_error": "missing --apply-msi",
@@ -62,15 +57,15 @@ inline const std::string failed_default = R"({
 inline const std::string missing = "updater error: missing --apply-msi\n";
 inline const std::string same = "<same as before>", unchecked = "<unchecked>";
 
-// One end-to-end case. Paths in the texts expand: %D the case's directory, %P the product directory
-// %D\lad\Tevra Remote (LOCALAPPDATA is %D\lad), %U its Updates, %B the build directory. The updater runs as a
-// copy in %D\bin, with the stand-in installer beside it as msiexec.exe, in the working directory %D.
-// Steps before the run. hold: opened for reading without sharing; hold_for_writing: opened for writing, sharing
-// reading only; both and immutable last until the run has ended.
-enum class Op { copy, text, dir, link, remove, set, unset, hold, hold_for_writing, immutable };
+// One end-to-end case. Paths in the texts expand: %D the case's directory, which is USERPROFILE and the working
+// directory; %P the product directory %D\AppData\Local\Tevra Remote (LOCALAPPDATA is %D\AppData\Local); %U its
+// Updates; %B the build directory. The updater runs as a copy in %D\bin, with the stand-in installer beside it as
+// msiexec.exe. Steps before the run. hold: opened for reading without sharing; hold_for_writing: opened for writing,
+// sharing reading only; both last until the run has ended.
+enum class Op { copy, text, dir, link, remove, set, unset, hold, hold_for_writing };
 struct Step {
     Op op;
-    std::wstring path, arg = {};  // copy/link: the source; text: the bytes; set/unset: path is the variable's name
+    std::wstring path, arg = {};  // copy/link: the source; text: ASCII bytes; set/unset: path is the variable's name
 };
 struct Row {
     std::string name;
@@ -78,14 +73,11 @@ struct Row {
     std::vector<Step> setup = {};
     std::optional<std::string> before = {};  // the state file; none: no file
     DWORD exit = 0;
-    std::string err = {};
+    std::string err = {};  // standard error; where the stand-in ran, first the state file as the stand-in found it
     // The state file afterwards; none: absent; unchecked where another row's check takes the same path.
     std::optional<std::string> after = same;
     std::optional<std::string> tmp = {};  // update_state.json.tmp afterwards; none: absent
     std::wstring installer = {};          // the stand-in's command line; empty: never started
-    std::wstring installer_exit = L"0";
-    std::wstring product = L"%P";
-    bool with_stderr = true;
 };
 void run_rows(const std::vector<Row>& rows);
 

@@ -1,23 +1,15 @@
-// The program's own resources, read back the way the system reads them: the version strings, the manifest as the
-// loader parses it, and the icon group.
+// The program's own resources, read back the way the system reads them: the version strings, the run level the
+// loader finds in the manifest, and the icon group.
 #include "harness.hpp"
 #include "version.h"
-
-#include <cstring>
-#include <set>
 
 namespace e2e {
 namespace {
 
 const std::wstring program = build_dir() / L"TevraRemoteUpdater.exe";
-struct ActCtx {
-    using Handle = HANDLE;
-    static void close(HANDLE context) { ::ReleaseActCtx(context); }
-};
 
 TEST(Resources, VersionStrings) {
-    DWORD ignored = 0;
-    std::vector<char> block(::GetFileVersionInfoSizeW(program.c_str(), &ignored));
+    std::vector<char> block(::GetFileVersionInfoSizeW(program.c_str(), nullptr));
     ASSERT_TRUE(!block.empty() && ::GetFileVersionInfoW(program.c_str(), 0, DWORD(block.size()), block.data()));
     const wchar_t* strings[][2] = {
         {L"FileVersion", L"" TEVRA_FILE_VERSION}, {L"ProductVersion", L"" TEVRA_PRODUCT_VERSION},
@@ -31,57 +23,37 @@ TEST(Resources, VersionStrings) {
     }
 }
 
-TEST(Resources, Manifest) {
+TEST(Resources, ManifestRunsAsInvoker) {
     ACTCTXW request{};
     request.cbSize = sizeof request;
     request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
     request.lpSource = program.c_str();
     request.lpResourceName = CREATEPROCESS_MANIFEST_RESOURCE_ID;
-    const tevra::win::UniqueHandle<ActCtx> context(::CreateActCtxW(&request));
-    ASSERT_TRUE(context);
+    const HANDLE context = ::CreateActCtxW(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE);
     ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level{};
-    ::QueryActCtxW(0, context.get(), nullptr, RunlevelInformationInActivationContext, &level, sizeof level, nullptr);
+    ::QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &level, sizeof level, nullptr);
+    ::ReleaseActCtx(context);
     EXPECT_EQ(level.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
     EXPECT_EQ(level.UiAccess, 0u);
-    DWORD index = 1;  // the application's own assembly
-    alignas(8) char buffer[4096] = {};
-    ::QueryActCtxW(0, context.get(), &index, AssemblyDetailedInformationInActivationContext, buffer, sizeof buffer,
-                   nullptr);
-    const wchar_t* identity =
-        reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer)->lpAssemblyEncodedAssemblyIdentity;
-    EXPECT_TRUE(identity && std::wstring(identity).starts_with(L"TevraRemote,") &&
-                std::wstring(identity).contains(L"version=\"1.0.0.0\""));
-    // Each setting is looked up under its own namespace, as the system looks for it.
-    const wchar_t* settings[][3] = {
-        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true/pm"},
-        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2"}};
-    for (const auto& [space, name, expected] : settings) {
-        wchar_t text[64] = {};
-        ::QueryActCtxSettingsW(0, context.get(), space, name, text, 64, nullptr);
-        EXPECT_EQ(std::wstring(text), expected);
-    }
 }
 
-// The group's entries, each with its image of the size it claims (an icon image starts with its header: a PNG
-// signature, or a bitmap header whose height covers the image and its mask).
+// For each size the system picks from the group an image of that very width (in its bitmap header or PNG header).
 TEST(Resources, IconGroupOfFourSizes) {
-    const tevra::win::UniqueModule library(
+    const tevra::win::UniqueModule module(
         ::LoadLibraryExW(program.c_str(), {}, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    HMODULE module = library.get();
-    HRSRC group = module ? ::FindResourceW(module, L"IDI_ICON1", RT_GROUP_ICON) : nullptr;
-    ASSERT_NE(group, nullptr);
-    const auto* directory = static_cast<const BYTE*>(::LockResource(::LoadResource(module, group)));
-    std::set<int> sizes;
-    for (int i = 0; i < directory[4] + 256 * directory[5]; ++i) {
-        const BYTE* entry = directory + 6 + 14 * i;  // width, height, colours, reserved, planes, bits, bytes, id
-        HRSRC image = ::FindResourceW(module, MAKEINTRESOURCEW(entry[12] + 256 * entry[13]), RT_ICON);
-        const auto* bits = image ? static_cast<const BYTE*>(::LockResource(::LoadResource(module, image))) : nullptr;
-        const int side = entry[0] == 0 ? 256 : entry[0];
-        const bool png = bits && std::memcmp(bits, "\x89PNG", 4) == 0;
-        if (bits && (png || (bits[4] + 256 * bits[5] == side && bits[8] + 256 * bits[9] == 2 * side)))
-            sizes.insert(side);
+    const auto resource = [&](const wchar_t* name, const wchar_t* type) {
+        const HRSRC found = ::FindResourceW(module.get(), name, type);
+        return found ? static_cast<BYTE*>(::LockResource(::LoadResource(module.get(), found))) : nullptr;
+    };
+    BYTE* group = resource(L"IDI_ICON1", RT_GROUP_ICON);
+    ASSERT_TRUE(group);
+    for (const int side : {16, 32, 48, 256}) {
+        const BYTE* image =
+            resource(MAKEINTRESOURCEW(::LookupIconIdFromDirectoryEx(group, TRUE, side, side, 0)), RT_ICON);
+        ASSERT_TRUE(image) << side;
+        EXPECT_EQ(image[0] == 0x89 ? image[18] * 256 + image[19] : image[4] + 256 * image[5], side);
     }
-    EXPECT_EQ(sizes, (std::set<int>{16, 32, 48, 256}));
 }
 
 }  // namespace
