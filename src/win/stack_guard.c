@@ -1,3 +1,5 @@
+// Win32: the stack guard of the Windows program (MinGW builds).
+//
 // The guard value and the failure routines that -fstack-protector-strong and -D_FORTIFY_SOURCE=2
 // call for, in place of GCC's libssp: libssp seeds its guard with CryptGenRandom, which would add
 // ADVAPI32.dll to the program's imports and a DLL load to every start. This guard comes from the
