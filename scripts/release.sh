@@ -22,8 +22,9 @@ usage() {
 }
 # Paths given on the command line are the caller's, taken before the script moves to the project.
 absolute() { realpath -m -- "$1"; }
+readable_file() { [ -f "$1" ] && [ -r "$1" ]; }
 
-out=dist cert="" key="" pkcs12="" password_file="" timestamp="" buildinfo="" shipped=() verify=false
+out="" cert="" key="" pkcs12="" password_file="" timestamp="" buildinfo="" shipped=() verify=false
 while (($#)); do
     case $1 in
     --out | --cert | --key | --pkcs12 | --password-file | --timestamp | --buildinfo)
@@ -51,13 +52,12 @@ while (($#)); do
     *) fail "unknown option: $1 (see README.md, Release)" ;;
     esac
 done
-[ "$out" = dist ] && out=$(absolute "$(dirname "$0")/../dist")
 cd "$(dirname "$0")/.."
-root=$PWD
 
 work=$(mktemp -d)
 staging=""
 trap 'rm -rf "$work" ${staging:+"$staging"}' EXIT
+trap 'exit 130' INT TERM HUP
 
 # The toolchain whose exact versions a build depends on; BUILDINFO records them.
 toolchain=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix-runtime gcc-mingw-w64-base
@@ -76,21 +76,28 @@ build() {
     built=$work/build/TevraRemoteUpdater.exe
 }
 
-# The build's compiler and linker flags for the program's own code, with the temporary paths taken out.
-build_flags() {
-    grep -E '^ *(FLAGS|DEFINES|LINK_FLAGS|LINK_LIBRARIES) = ' "$work/build/build.ninja" |
-        sed -e "s|$work/tree|<source>|g" -e "s|$work/build|<build>|g" -e 's/^ *//' | sort -u
+# Every command of the build, in order, with the temporary paths and the dependency-file arguments taken out.
+build_commands() {
+    ninja -C "$work/build" -t commands TevraRemoteUpdater |
+        sed -e "s|$work/tree|<source>|g" -e "s|$work/build|<build>|g" -e 's/ -MD -MT [^ ]* -MF [^ ]*//' -e 's/^: && //'
 }
 
-signed_exe() { x86_64-w64-mingw32-objdump -p "$1" | grep -Eq 'Entry 4 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Security Directory'; }
+# p12 ARGS...: openssl pkcs12 on the --pkcs12 file. Files exported by older tools use ciphers that
+# OpenSSL 3 keeps in its legacy provider.
+p12() {
+    openssl pkcs12 -in "$pkcs12" "${passin[@]}" "$@" 2>/dev/null ||
+        openssl pkcs12 -legacy -in "$pkcs12" "${passin[@]}" "$@" 2>/dev/null
+}
+
+signed_exe() { x86_64-w64-mingw32-objdump -p "$1" 2>/dev/null | grep -Eq 'Entry 4 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Security Directory'; }
 
 if $verify; then
     ((${#shipped[@]})) || usage
-    [[ -z $cert$key$pkcs12$password_file$timestamp ]] || fail "--verify takes no signing options"
-    for file in "${shipped[@]}"; do [ -r "$file" ] || fail "cannot read $file"; done
+    [[ -z $out$cert$key$pkcs12$password_file$timestamp ]] || fail "--verify takes no --out nor signing options"
+    for file in "${shipped[@]}"; do readable_file "$file" || fail "cannot read $file"; done
     commit=$(git rev-parse HEAD)
     if [ -n "$buildinfo" ]; then
-        [ -r "$buildinfo" ] || fail "cannot read $buildinfo"
+        readable_file "$buildinfo" || fail "cannot read $buildinfo"
         commit=$(sed -n 's/^Commit: //p' "$buildinfo")
         [ -n "$commit" ] || fail "$buildinfo names no commit"
         git cat-file -e "$commit^{commit}" 2>/dev/null || fail "commit $commit is not in this repository (fetch it first)"
@@ -107,24 +114,29 @@ if $verify; then
         copy=$file
         if signed_exe "$file"; then
             copy=$work/stripped.exe
-            osslsigncode remove-signature -in "$file" -out "$copy" >/dev/null || fail "cannot remove the signature of $file"
+            osslsigncode remove-signature -in "$file" -out "$copy" >/dev/null 2>&1 ||
+                fail "cannot remove the signature of $file"
         fi
-        if difference=$(cmp -- "$built" "$copy" 2>&1); then
+        if difference=$(LC_ALL=C cmp -- "$built" "$copy" 2>&1); then
             echo "identical: $file is commit $commit, built from source (sha256 $(sha256sum <"$built" | cut -c1-64))"
-        else
-            status=1
-            if [[ $difference =~ differ:\ (char|byte)\ ([0-9]+) ]]; then
-                offset=$((BASH_REMATCH[2] - 1))
-                printf 'DIFFERENT: %s differs from commit %s at byte offset %d (0x%x)\n' "$file" "$commit" "$offset" "$offset"
-            else
-                echo "DIFFERENT: $file differs from commit $commit in length ($(stat -c %s "$copy") bytes, built $(stat -c %s "$built"))"
-            fi
+            continue
         fi
+        status=1
+        if [[ $difference =~ differ:\ (char|byte)\ ([0-9]+) ]]; then
+            offset=$((BASH_REMATCH[2] - 1))
+        elif [[ $difference =~ EOF\ on\ .*\ after\ byte\ ([0-9]+) ]]; then
+            offset=${BASH_REMATCH[1]}  # one of the two ends there
+        else
+            offset=0  # one of the two is empty
+        fi
+        printf 'DIFFERENT: %s differs from commit %s at byte offset %d (0x%x); %d bytes, built %d\n' \
+            "$file" "$commit" "$offset" "$offset" "$(stat -c %s "$copy")" "$(stat -c %s "$built")"
     done
     exit "$status"
 fi
 
 # Every input, before anything is built.
+[ -n "$out" ] || out=$PWD/dist
 [ -z "$buildinfo" ] || fail "--buildinfo goes with --verify"
 [ -z "$(git status --porcelain)" ] || fail "the working tree has uncommitted changes; commit or stash them first"
 if [ -e "$out" ]; then
@@ -132,40 +144,43 @@ if [ -e "$out" ]; then
     others=$(find "$out" -mindepth 1 -maxdepth 1 ! -name TevraRemoteUpdater.exe ! -name SHA256SUMS ! -name BUILDINFO)
     [ -z "$others" ] || fail "$out holds files other than a release's; choose another --out"
 fi
-signing=""
-passin=(-passin "pass:")  # never a prompt: no password file means an empty password
+: >"$work/password"  # no password file means an empty password: never a prompt
 if [ -n "$password_file" ]; then
-    [ -r "$password_file" ] && [ -f "$password_file" ] || fail "cannot read password file $password_file"
+    readable_file "$password_file" || fail "cannot read password file $password_file"
     # Only its first line, as openssl reads it; osslsigncode gets the same.
     head -n 1 "$password_file" | tr -d '\r\n' >"$work/password"
-    passin=(-passin "file:$work/password")
 fi
+passin=(-passin "file:$work/password")
+# osslsigncode takes an empty password only when it is given none.
+readpass=()
+[ ! -s "$work/password" ] || readpass=(-readpass "$work/password")
+signing=()
 if [ -n "$pkcs12" ]; then
     [ -z "$cert$key" ] || fail "give either --cert and --key or --pkcs12, not both"
-    [ -r "$pkcs12" ] && [ -f "$pkcs12" ] || fail "cannot read $pkcs12"
-    [ -n "$password_file" ] || : >"$work/password"
-    passin=(-passin "file:$work/password")
-    openssl pkcs12 -in "$pkcs12" "${passin[@]}" -noout 2>/dev/null ||
-        fail "cannot open $pkcs12: wrong password, or not a PKCS#12 file"
-    openssl pkcs12 -in "$pkcs12" "${passin[@]}" -clcerts -nokeys -out "$work/cert.pem" 2>/dev/null
-    openssl pkcs12 -in "$pkcs12" "${passin[@]}" -nocerts -nodes -out "$work/key.pem" 2>/dev/null
-    signing=(-pkcs12 "$pkcs12" -readpass "$work/password")
+    readable_file "$pkcs12" || fail "cannot read $pkcs12"
+    p12 -noout || fail "cannot open $pkcs12: wrong password, or not a PKCS#12 file"
+    p12 -clcerts -nokeys -out "$work/cert.pem" || fail "no certificate in $pkcs12"
+    p12 -nocerts -nodes -out "$work/key.pem" || fail "no key in $pkcs12"
+    signing=(-pkcs12 "$pkcs12" "${readpass[@]}")
 elif [ -n "$cert$key" ]; then
-    [ -n "$cert" ] && [ -n "$key" ] || fail "--cert and --key go together"
-    [ -r "$cert" ] && [ -f "$cert" ] || fail "cannot read certificate $cert"
-    [ -r "$key" ] && [ -f "$key" ] || fail "cannot read key $key"
+    [ -n "$cert" ] || fail "--key needs --cert"
+    [ -n "$key" ] || fail "--cert needs --key"
+    readable_file "$cert" || fail "cannot read certificate $cert"
+    readable_file "$key" || fail "cannot read key $key"
     cp "$cert" "$work/cert.pem"
     openssl pkey -in "$key" "${passin[@]}" -out "$work/key.pem" 2>/dev/null ||
         fail "cannot read key $key (not a private key, or a wrong password)"
-    signing=(-certs "$cert" -key "$key")
-    [ -z "$password_file" ] || signing+=(-readpass "$work/password")
+    signing=(-certs "$cert" -key "$key" "${readpass[@]}")
 fi
-if [ -n "$signing" ]; then
+if ((${#signing[@]})); then
     openssl x509 -in "$work/cert.pem" -noout 2>/dev/null || fail "cannot read certificate ${cert:-in $pkcs12}"
     [ "$(openssl x509 -in "$work/cert.pem" -noout -pubkey)" = "$(openssl pkey -in "$work/key.pem" -pubout)" ] ||
         fail "the key does not match the certificate ${cert:-in $pkcs12}"
     subject=$(openssl x509 -in "$work/cert.pem" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
-    [ -z "$timestamp" ] || signing+=(-ts "$timestamp")
+    if [ -n "$timestamp" ]; then
+        [[ $timestamp =~ ^https?://[^[:space:]]+$ ]] || fail "--timestamp needs an http:// or https:// URL, not $timestamp"
+        signing+=(-ts "$timestamp")
+    fi
 else
     [ -z "$password_file$timestamp" ] || fail "--password-file and --timestamp need a certificate"
 fi
@@ -178,19 +193,20 @@ build "$commit"
 
 # ASLR with high-entropy addresses, DEP, and no DLL beyond KERNEL32 and the C runtime.
 headers=$(x86_64-w64-mingw32-objdump -p "$built")
+characteristics=$(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$headers")
 for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
-    sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$headers" | grep -qw "$flag" ||
-        fail "the exe's header lacks $flag"
+    grep -qw "$flag" <<<"$characteristics" || fail "the exe's header lacks $flag"
 done
-extra=$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | grep -viE '^(kernel32|msvcrt|api-ms-win-crt-.*)\.dll$' || true)
-[ -z "$extra" ] || fail "the exe imports more than KERNEL32 and the C runtime: $(echo $extra)"
+extra=$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | grep -viE '^(kernel32|msvcrt|api-ms-win-crt-.*)\.dll$' | paste -sd ' ' || true)
+[ -z "$extra" ] || fail "the exe imports more than KERNEL32 and the C runtime: $extra"
 
 release=$work/release
 mkdir "$release"
 unsigned_sha=$(sha256sum <"$built" | cut -c1-64)
-if [ -n "$signing" ]; then
+if ((${#signing[@]})); then
     osslsigncode sign "${signing[@]}" -h sha256 -n "Tevra Remote Updater" -in "$built" \
-        -out "$release/TevraRemoteUpdater.exe" >"$work/sign.log" 2>&1 || { cat "$work/sign.log" >&2; fail "signing failed"; }
+        -out "$release/TevraRemoteUpdater.exe" >"$work/sign.log" 2>&1 </dev/null ||
+        { cat "$work/sign.log" >&2; fail "signing failed"; }
     # A self-signed certificate is its own root; any other chains to the system's roots.
     ca=()
     [ "$(openssl x509 -in "$work/cert.pem" -noout -subject)" != "$(openssl x509 -in "$work/cert.pem" -noout -issuer | sed 's/^issuer/subject/')" ] ||
@@ -215,9 +231,11 @@ fi
         dpkg-query -W -f='Package: ${Package} ${Version}\n' "$package" 2>/dev/null || echo "Package: $package none"
     done
     echo "Configure: cmake ${configure_args[*]}"
-    build_flags | sed 's/^/Build: /'
+    build_commands | sed 's/^/Build: /'
 } >"$release/BUILDINFO"
-(cd "$release" && sha256sum TevraRemoteUpdater.exe BUILDINFO >SHA256SUMS)
+# One line for every other file of the release.
+mapfile -t files < <(find "$release" -maxdepth 1 -type f -printf '%f\n' | LC_ALL=C sort)
+(cd "$release" && sha256sum -- "${files[@]}" >SHA256SUMS)
 
 # Into place: beside DIR first (the same file system), then one rename; an earlier release goes last.
 mkdir -p "$(dirname "$out")"
@@ -233,7 +251,11 @@ else
 fi
 staging=""
 
-[ -n "$signing" ] || echo "The exe is unsigned (no --cert/--key or --pkcs12 given)."
+if ((${#signing[@]})); then
+    echo "Signed: $signature; osslsigncode verify passed."
+else
+    echo "The exe is unsigned (no --cert/--key or --pkcs12 given)."
+fi
 echo "Wrote $out:"
-cat "$out/SHA256SUMS"
+(cd "$out" && sha256sum TevraRemoteUpdater.exe BUILDINFO SHA256SUMS)
 echo "Check a shipped copy: bash scripts/release.sh --verify TevraRemoteUpdater.exe --buildinfo $out/BUILDINFO"
