@@ -150,10 +150,9 @@ if [ -n "$password_file" ]; then
     # Only its first line, as openssl reads it; osslsigncode gets the same.
     head -n 1 "$password_file" | tr -d '\r\n' >"$work/password"
 fi
-passin=(-passin "file:$work/password")
-# osslsigncode takes an empty password only when it is given none.
-readpass=()
-[ ! -s "$work/password" ] || readpass=(-readpass "$work/password")
+# openssl and osslsigncode read no empty password from a file: an empty one is given as such, or not at all.
+passin=(-passin pass:) readpass=()
+[ ! -s "$work/password" ] || passin=(-passin "file:$work/password") readpass=(-readpass "$work/password")
 signing=()
 if [ -n "$pkcs12" ]; then
     [ -z "$cert$key" ] || fail "give either --cert and --key or --pkcs12, not both"
