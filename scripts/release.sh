@@ -89,7 +89,11 @@ p12() {
         openssl pkcs12 -legacy -in "$pkcs12" "${passin[@]}" "$@" 2>/dev/null
 }
 
-signed_exe() { x86_64-w64-mingw32-objdump -p "$1" 2>/dev/null | grep -Eq 'Entry 4 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Security Directory'; }
+# A certificate table in the PE header. (grep reads all: with -q it could stop objdump mid-write, failing the pipe.)
+signed_exe() {
+    x86_64-w64-mingw32-objdump -p "$1" 2>/dev/null |
+        grep -E 'Entry 4 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Security Directory' >/dev/null
+}
 
 if $verify; then
     ((${#shipped[@]})) || usage
