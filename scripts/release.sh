@@ -118,6 +118,7 @@ if $verify; then
         copy=$file
         if signed_exe "$file"; then
             copy=$work/stripped.exe
+            rm -f "$copy"  # osslsigncode overwrites no file
             osslsigncode remove-signature -in "$file" -out "$copy" >/dev/null 2>&1 ||
                 fail "cannot remove the signature of $file"
         fi
