@@ -113,6 +113,8 @@ if $verify; then
     fi
     echo "Building commit $commit ..."
     build "$commit"
+    built_size=$(stat -c %s "$built")
+    checksum=$(($(od -An -tu4 -j60 -N4 "$built") + 88))  # PE header + 4 + file header (20) + 64
     status=0
     for file in "${shipped[@]}"; do
         copy=$file
@@ -122,20 +124,27 @@ if $verify; then
             osslsigncode remove-signature -in "$file" -out "$copy" >/dev/null 2>&1 ||
                 fail "cannot remove the signature of $file"
         fi
-        if difference=$(LC_ALL=C cmp -- "$built" "$copy" 2>&1); then
+        if cmp -s -- "$built" "$copy"; then
             echo "identical: $file is commit $commit, built from source (sha256 $(sha256sum <"$built" | cut -c1-64))"
             continue
         fi
         status=1
-        if [[ $difference =~ differ:\ (char|byte)\ ([0-9]+) ]]; then
-            offset=$((BASH_REMATCH[2] - 1))
-        elif [[ $difference =~ EOF\ on\ .*\ after\ byte\ ([0-9]+) ]]; then
-            offset=${BASH_REMATCH[1]}  # one of the two ends there
-        else
-            offset=0  # one of the two is empty
+        # The first differing byte outside the PE checksum, which follows from the rest (osslsigncode
+        # sets it anew when it strips a signature); else where the shorter one ends, else the checksum.
+        read -r offset in_checksum < <({ cmp -l -- "$built" "$copy" 2>/dev/null || true; } |
+            awk -v from=$((checksum + 1)) -v to=$((checksum + 4)) '
+                $1 >= from && $1 <= to { in_checksum = 1; next }
+                first == "" { first = $1 - 1 }
+                END { print (first == "" ? "-" : first), in_checksum + 0 }')
+        size=$(stat -c %s "$copy")
+        if [ "$offset" = - ]; then
+            offset=$checksum
+            ((size == built_size)) || offset=$((size < built_size ? size : built_size))
         fi
-        printf 'DIFFERENT: %s differs from commit %s at byte offset %d (0x%x); %d bytes, built %d\n' \
-            "$file" "$commit" "$offset" "$offset" "$(stat -c %s "$copy")" "$(stat -c %s "$built")"
+        note=""
+        ((in_checksum == 0 || offset == checksum)) || note=" (its PE checksum differs too)"
+        printf 'DIFFERENT: %s differs from commit %s at byte offset %d (0x%x)%s; %d bytes, built %d\n' \
+            "$file" "$commit" "$offset" "$offset" "$note" "$size" "$built_size"
     done
     exit "$status"
 fi
