@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# The release check (README, "Release"; CI runs it after the test command). From two clones of HEAD in
+# different directories it checks that:
+#   - the exe is the same bytes whatever the build directory: the `mingw` preset's build in one clone
+#     and the builds of scripts/release.sh in both;
+#   - two unsigned releases are the same bytes, SHA256SUMS included, and hold what the README says;
+#   - a release signed with a throwaway self-signed certificate passes osslsigncode verify, carries its
+#     description, is the unsigned exe once stripped, and gets status 0 from WinVerifyTrust under Wine
+#     (the unsigned exe TRUST_E_NOSIGNATURE, a signed copy with one byte changed TRUST_E_BAD_DIGEST);
+#   - `--verify` calls a shipped signed copy identical, and names the offset of a changed byte;
+#   - every bad input gets its one-line error and leaves no output directory behind.
+# About two minutes: six builds of the exe. Prints "N passed, N failed" last; exits 1 on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+bash scripts/setup.sh
+# shellcheck source=scripts/wine-env.sh
+source scripts/wine-env.sh
+tmp=$(mktemp -d)
+trap 'wine_stop; rm -rf "$tmp"' EXIT
+
+passed=0 failed=0
+# check NAME COMMAND...: one check, counted, and named when it fails.
+check() {
+    if "${@:2}" >/dev/null 2>&1; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $1" >&2
+    fi
+}
+# release CLONE ARGS...: scripts/release.sh of CLONE; its output in $tmp/stdout and $tmp/stderr, its status in $status.
+release() {
+    status=0
+    bash "$1/scripts/release.sh" "${@:2}" </dev/null >"$tmp/stdout" 2>"$tmp/stderr" || status=$?
+}
+has() { grep -qF -- "$2" "$1"; }
+same() { cmp -s -- "$1" "$2"; }
+sha() { sha256sum <"$1" | cut -c1-64; }
+sums_hold() { (cd "$1" && sha256sum --strict -c SHA256SUMS); }
+no_output_left() { ! compgen -G "$1*" >/dev/null && ! compgen -G "$(dirname "$1")/.$(basename "$1")*" >/dev/null; }
+# flip FILE OFFSET: the byte at OFFSET inverted.
+flip() {
+    local byte
+    byte=$(od -An -tu1 -j"$2" -N1 "$1" | tr -d ' ')
+    printf '%b' "\\x$(printf %02x $((byte ^ 255)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+# trust FILE: WinVerifyTrust's status for FILE under Wine, in eight hex digits.
+trust() { cmake/wine-run.sh "$WINEPREFIX" "$a/build/mingw/trust_status.exe" "Z:$1" </dev/null | tr -d '\r'; }
+
+echo "Release check of commit $(git rev-parse HEAD)"
+a=$tmp/a/TevraRemoteUpdater b=$tmp/b/another/place
+git clone -q . "$a"
+git clone -q . "$b"
+exe=TevraRemoteUpdater.exe
+
+# A throwaway self-signed code-signing certificate, its key in the clear, encrypted and in a
+# PKCS#12 file, and a key of another.
+keys=$tmp/keys
+mkdir "$keys"
+echo "release check" >"$keys/password"
+echo "not it" >"$keys/wrong"
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Tevra Remote Release Check" \
+    -addext "extendedKeyUsage=codeSigning" -keyout "$keys/key.pem" -out "$keys/cert.pem" 2>/dev/null
+openssl pkey -in "$keys/key.pem" -aes256 -passout "file:$keys/password" -out "$keys/encrypted.pem"
+openssl pkcs12 -export -in "$keys/cert.pem" -inkey "$keys/key.pem" -passout "file:$keys/password" -out "$keys/signer.pfx"
+openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:2048 -out "$keys/other.pem" 2>/dev/null
+
+# The preset's build, and the trust probe beside it.
+(cd "$a" && cmake --preset mingw >/dev/null && cmake --build --preset mingw --target TevraRemoteUpdater trust_status >/dev/null)
+
+release "$a" --out "$tmp/a-dist"
+check "an unsigned release from $a" test "$status" = 0
+check "the release says the exe is unsigned" has "$tmp/stdout" "unsigned"
+check "the release prints the exe's SHA-256" has "$tmp/stdout" "$(sha "$tmp/a-dist/$exe")  $exe"
+check "the release ends with how to check a shipped copy" \
+    test "$(tail -n 1 "$tmp/stdout")" = "Check a shipped copy: bash scripts/release.sh --verify $exe --buildinfo $tmp/a-dist/BUILDINFO"
+release "$b" --out "$tmp/b-dist"
+check "an unsigned release from $b" test "$status" = 0
+
+unsigned=$tmp/a-dist/$exe
+check "the preset's build and the release's are the same bytes" same "$a/build/mingw/$exe" "$unsigned"
+check "the two clones' exes are the same bytes" same "$unsigned" "$tmp/b-dist/$exe"
+check "the two clones' SHA256SUMS are the same bytes" same "$tmp/a-dist/SHA256SUMS" "$tmp/b-dist/SHA256SUMS"
+check "SHA256SUMS names every other file of the release" \
+    test "$(cut -c67- "$tmp/a-dist/SHA256SUMS" | sort)" = "$(find "$tmp/a-dist" -type f ! -name SHA256SUMS -printf '%f\n' | sort)"
+check "SHA256SUMS is in sha256sum's format, and right" sums_hold "$tmp/a-dist"
+info=$tmp/a-dist/BUILDINFO
+check "BUILDINFO names the commit" has "$info" "Commit: $(git -C "$a" rev-parse HEAD)"
+check "BUILDINFO names the product version" \
+    has "$info" "Version: $(sed -n 's/^project(TevraRemoteUpdater VERSION \([0-9.]*\).*/\1/p' "$a/CMakeLists.txt")"
+check "BUILDINFO holds the unsigned exe's SHA-256" has "$info" "Unsigned-SHA256: $(sha "$unsigned")"
+for package in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common \
+    gcc-mingw-w64-x86-64-posix-runtime; do
+    check "BUILDINFO holds $package's exact version" has "$info" "Package: $package $(dpkg-query -W -f='${Version}' "$package")"
+done
+check "BUILDINFO holds the build's flags" has "$info" "-fstack-protector-strong -D_FORTIFY_SOURCE=2"
+headers=$(x86_64-w64-mingw32-objdump -p "$unsigned")
+for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+    check "the exe's DllCharacteristics hold $flag" \
+        grep -qw "$flag" <(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$headers")
+done
+check "the exe imports KERNEL32.dll and msvcrt.dll only" \
+    test "$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | paste -sd ' ')" = "KERNEL32.dll msvcrt.dll"
+
+release "$b" --out "$tmp/signed" --pkcs12 "$keys/signer.pfx" --password-file "$keys/password"
+check "a signed release" test "$status" = 0
+signed=$tmp/signed/$exe
+check "the signed release says who signed it" has "$tmp/stdout" "Signed: Authenticode SHA-256 by CN=Tevra Remote Release Check"
+osslsigncode verify -CAfile "$keys/cert.pem" -in "$signed" >"$tmp/verify.log" 2>&1 && verified=0 || verified=$?
+check "osslsigncode verify passes the signed exe" test "$verified" = 0
+check "the signature is SHA-256" grep -qE '^Message digest algorithm *: SHA256' "$tmp/verify.log"
+check "the signature's description is the product's" has "$tmp/verify.log" "Text description: Tevra Remote Updater"
+osslsigncode remove-signature -in "$signed" -out "$tmp/stripped.exe" >/dev/null
+check "the signed exe without its signature is the unsigned exe" same "$tmp/stripped.exe" "$unsigned"
+tampered=$tmp/tampered.exe
+cp "$signed" "$tampered"
+text=$(x86_64-w64-mingw32-objdump -h "$signed" | awk '$2 == ".text" { print $6 }')
+offset=$((16#$text + 4096))
+flip "$tampered" "$offset"
+
+# Wine's trust provider, asked as the updater asks it. Wine checks the file's hash but not the chain to
+# a trusted root, so a self-signed certificate gets status 0 without being added to the prefix's roots.
+wine_prepare
+while read -r file expected; do
+    status=$(trust "$file" || true)
+    check "WinVerifyTrust gives $expected for $file (got $status)" test "$status" = "$expected"
+done <<EOF
+$signed 00000000
+$unsigned 800b0100
+$tampered 80096010
+EOF
+
+release "$a" --verify "$signed" "$tampered" --buildinfo "$tmp/signed/BUILDINFO"
+check "--verify fails when a copy differs" test "$status" = 1
+check "--verify calls the signed release identical" has "$tmp/stdout" "identical: $signed is commit"
+check "--verify names the changed byte's offset" \
+    grep -qE "^DIFFERENT: $tampered differs from commit [0-9a-f]{40} at byte offset $offset \(" "$tmp/stdout"
+release "$b" --verify "$tmp/b-dist/$exe"
+check "--verify of an identical copy of HEAD succeeds" test "$status" = 0
+
+# Bad input: CLONE | ARGUMENTS | what the one line of error says. Each run writes to $tmp/bad.
+touch "$keys/unsigned-release.exe"
+mkdir "$tmp/not-a-release"
+echo "someone's notes" >"$tmp/not-a-release/notes.txt"
+k=$keys
+while IFS='|' read -r clone args message; do
+    read -ra args <<<"$args"
+    release "$clone" --out "$tmp/bad" "${args[@]}"
+    check "release ${args[*]}: fails" test "$status" != 0
+    check "release ${args[*]}: says '$message'" has "$tmp/stderr" "release: $message"
+    check "release ${args[*]}: in one line" test "$(wc -l <"$tmp/stderr")" = 1
+    check "release ${args[*]}: leaves no output directory" no_output_left "$tmp/bad"
+done <<EOF
+$a|--sign|unknown option: --sign
+$a|--cert $k/missing.pem --key $k/key.pem|cannot read certificate $k/missing.pem
+$a|--cert $k --key $k/key.pem|cannot read certificate $k
+$a|--cert $k/key.pem --key $k/key.pem|cannot read certificate $k/key.pem
+$a|--cert $k/cert.pem --key $k/missing.pem|cannot read key $k/missing.pem
+$a|--cert $k/cert.pem --key $k/cert.pem|cannot read key $k/cert.pem (not a private key, or a wrong password)
+$a|--cert $k/cert.pem --key $k/other.pem|the key does not match the certificate $k/cert.pem
+$a|--cert $k/cert.pem --key $k/encrypted.pem|cannot read key $k/encrypted.pem (not a private key, or a wrong password)
+$a|--cert $k/cert.pem --key $k/encrypted.pem --password-file $k/wrong|cannot read key $k/encrypted.pem (not a private
+$a|--cert $k/cert.pem --key $k/encrypted.pem --password-file $k/missing|cannot read password file $k/missing
+$a|--cert $k/cert.pem|--cert needs --key
+$a|--pkcs12 $k/signer.pfx|cannot open $k/signer.pfx: wrong password
+$a|--pkcs12 $k/signer.pfx --password-file $k/wrong|cannot open $k/signer.pfx: wrong password
+$a|--pkcs12 $k/cert.pem|cannot open $k/cert.pem: wrong password, or not a PKCS#12 file
+$a|--pkcs12 $k/signer.pfx --password-file $k/password --timestamp ftp://example|--timestamp needs an http:// or https:// URL
+$a|--timestamp http://example|--password-file and --timestamp need a certificate
+$a|--buildinfo $tmp/a-dist/BUILDINFO|--buildinfo goes with --verify
+$a|--verify $k/unsigned-release.exe --pkcs12 $k/signer.pfx|--verify takes no --out nor signing options
+EOF
+
+# A directory that holds something else is never replaced.
+release "$a" --out "$tmp/not-a-release"
+check "a directory that is no release is refused" has "$tmp/stderr" "holds files other than a release's"
+check "... and kept as it was" test "$(ls "$tmp/not-a-release")" = notes.txt
+
+# A dirty tree, then a commit whose exe lacks a DllCharacteristics flag: the same rows again.
+echo "an edit" >>"$b/README.md"
+release "$b" --out "$tmp/bad"
+check "a dirty tree is refused" has "$tmp/stderr" "release: the working tree has uncommitted changes"
+check "... and leaves no output directory" no_output_left "$tmp/bad"
+git -C "$b" checkout -q -- README.md
+sed -i 's/-Wl,--no-insert-timestamp/& -Wl,--disable-nxcompat/' "$b/CMakeLists.txt"
+git -C "$b" -c user.name=check -c user.email=check@localhost commit -qam "No NX_COMPAT"
+release "$b" --out "$tmp/bad"
+check "an exe without NX_COMPAT is refused" has "$tmp/stderr" "release: the exe's header lacks NX_COMPAT"
+check "... and leaves no output directory" no_output_left "$tmp/bad"
+
+echo "release check: $passed passed, $failed failed"
+((failed == 0))
