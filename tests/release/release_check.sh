@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The release check (README, "Release"; CI runs it after the test command). From two clones of HEAD in
 # different directories it checks that:
-#   - the exe is the same bytes whatever the build directory: the `mingw` preset's build in one clone
-#     and the builds of scripts/release.sh in both;
+#   - the exe is the same bytes whatever the build directory: the `mingw` preset's build (the
+#     project's own when its tree is the commit, as in CI after the test command) and the builds of
+#     scripts/release.sh in both clones;
 #   - two unsigned releases are the same bytes, SHA256SUMS included, and hold what the README says;
 #   - a release signed with a throwaway self-signed certificate passes osslsigncode verify, carries its
 #     description, is the unsigned exe once stripped, and gets status 0 from WinVerifyTrust under Wine
 #     (the unsigned exe TRUST_E_NOSIGNATURE, a signed copy with one byte changed TRUST_E_BAD_DIGEST);
 #   - `--verify` calls a shipped signed copy identical, and names the offset of a changed byte;
 #   - every bad input gets its one-line error and leaves no output directory behind.
-# About two minutes: six builds of the exe. Prints "N passed, N failed" last; exits 1 on any failure.
+# About two minutes: six builds of the exe by scripts/release.sh. Prints "N passed, N failed" last and
+# exits 1 on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash scripts/setup.sh
@@ -38,6 +40,16 @@ same() { cmp -s -- "$1" "$2"; }
 sha() { sha256sum <"$1" | cut -c1-64; }
 sums_hold() { (cd "$1" && sha256sum --strict -c SHA256SUMS); }
 no_output_left() { ! compgen -G "$1*" >/dev/null && ! compgen -G "$(dirname "$1")/.$(basename "$1")*" >/dev/null; }
+# refused CLONE MESSAGE ARGS...: scripts/release.sh of CLONE with ARGS fails, saying "release: MESSAGE..."
+# in one line, and leaves no output directory.
+refused() {
+    release "$1" --out "$tmp/bad" "${@:3}"
+    local run="release ${*:3}"
+    check "$run: fails" test "$status" != 0
+    check "$run: says '$2'" has "$tmp/stderr" "release: $2"
+    check "$run: in one line" test "$(wc -l <"$tmp/stderr")" = 1
+    check "$run: leaves no output directory" no_output_left "$tmp/bad"
+}
 # flip FILE OFFSET: the byte at OFFSET inverted.
 flip() {
     local byte
@@ -45,7 +57,7 @@ flip() {
     printf '%b' "\\x$(printf %02x $((byte ^ 255)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
 # trust FILE: WinVerifyTrust's status for FILE under Wine, in eight hex digits.
-trust() { cmake/wine-run.sh "$WINEPREFIX" "$a/build/mingw/trust_status.exe" "Z:$1" </dev/null | tr -d '\r'; }
+trust() { cmake/wine-run.sh "$WINEPREFIX" "$preset/build/mingw/trust_status.exe" "Z:$1" </dev/null | tr -d '\r'; }
 
 echo "Release check of commit $(git rev-parse HEAD)"
 a=$tmp/a/TevraRemoteUpdater b=$tmp/b/another/place
@@ -66,7 +78,9 @@ openssl pkcs12 -export -in "$keys/cert.pem" -inkey "$keys/key.pem" -passout "fil
 openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:2048 -out "$keys/other.pem" 2>/dev/null
 
 # The preset's build, and the trust probe beside it.
-(cd "$a" && cmake --preset mingw >/dev/null && cmake --build --preset mingw --target TevraRemoteUpdater trust_status >/dev/null)
+preset=$PWD
+[ -z "$(git status --porcelain)" ] || preset=$a
+(cd "$preset" && cmake --preset mingw >/dev/null && cmake --build --preset mingw --target TevraRemoteUpdater trust_status >/dev/null)
 
 release "$a" --out "$tmp/a-dist"
 check "an unsigned release from $a" test "$status" = 0
@@ -78,7 +92,7 @@ release "$b" --out "$tmp/b-dist"
 check "an unsigned release from $b" test "$status" = 0
 
 unsigned=$tmp/a-dist/$exe
-check "the preset's build and the release's are the same bytes" same "$a/build/mingw/$exe" "$unsigned"
+check "the preset's build and the release's are the same bytes" same "$preset/build/mingw/$exe" "$unsigned"
 check "the two clones' exes are the same bytes" same "$unsigned" "$tmp/b-dist/$exe"
 check "the two clones' SHA256SUMS are the same bytes" same "$tmp/a-dist/SHA256SUMS" "$tmp/b-dist/SHA256SUMS"
 check "SHA256SUMS names every other file of the release" \
@@ -138,55 +152,45 @@ check "--verify names the changed byte's offset" \
 release "$b" --verify "$tmp/b-dist/$exe"
 check "--verify of an identical copy of HEAD succeeds" test "$status" = 0
 
-# Bad input: CLONE | ARGUMENTS | what the one line of error says. Each run writes to $tmp/bad.
-touch "$keys/unsigned-release.exe"
-mkdir "$tmp/not-a-release"
-echo "someone's notes" >"$tmp/not-a-release/notes.txt"
+# Bad input: ARGUMENTS | what the one line of error says.
 k=$keys
-while IFS='|' read -r clone args message; do
+while IFS='|' read -r args message; do
     read -ra args <<<"$args"
-    release "$clone" --out "$tmp/bad" "${args[@]}"
-    check "release ${args[*]}: fails" test "$status" != 0
-    check "release ${args[*]}: says '$message'" has "$tmp/stderr" "release: $message"
-    check "release ${args[*]}: in one line" test "$(wc -l <"$tmp/stderr")" = 1
-    check "release ${args[*]}: leaves no output directory" no_output_left "$tmp/bad"
+    refused "$a" "$message" "${args[@]}"
 done <<EOF
-$a|--sign|unknown option: --sign
-$a|--cert $k/missing.pem --key $k/key.pem|cannot read certificate $k/missing.pem
-$a|--cert $k --key $k/key.pem|cannot read certificate $k
-$a|--cert $k/key.pem --key $k/key.pem|cannot read certificate $k/key.pem
-$a|--cert $k/cert.pem --key $k/missing.pem|cannot read key $k/missing.pem
-$a|--cert $k/cert.pem --key $k/cert.pem|cannot read key $k/cert.pem (not a private key, or a wrong password)
-$a|--cert $k/cert.pem --key $k/other.pem|the key does not match the certificate $k/cert.pem
-$a|--cert $k/cert.pem --key $k/encrypted.pem|cannot read key $k/encrypted.pem (not a private key, or a wrong password)
-$a|--cert $k/cert.pem --key $k/encrypted.pem --password-file $k/wrong|cannot read key $k/encrypted.pem (not a private
-$a|--cert $k/cert.pem --key $k/encrypted.pem --password-file $k/missing|cannot read password file $k/missing
-$a|--cert $k/cert.pem|--cert needs --key
-$a|--pkcs12 $k/signer.pfx|cannot open $k/signer.pfx: wrong password
-$a|--pkcs12 $k/signer.pfx --password-file $k/wrong|cannot open $k/signer.pfx: wrong password
-$a|--pkcs12 $k/cert.pem|cannot open $k/cert.pem: wrong password, or not a PKCS#12 file
-$a|--pkcs12 $k/signer.pfx --password-file $k/password --timestamp ftp://example|--timestamp needs an http:// or https:// URL
-$a|--timestamp http://example|--password-file and --timestamp need a certificate
-$a|--buildinfo $tmp/a-dist/BUILDINFO|--buildinfo goes with --verify
-$a|--verify $k/unsigned-release.exe --pkcs12 $k/signer.pfx|--verify takes no --out nor signing options
+--sign|unknown option: --sign
+--cert $k/missing.pem --key $k/key.pem|cannot read certificate $k/missing.pem
+--cert $k --key $k/key.pem|cannot read certificate $k
+--cert $k/key.pem --key $k/key.pem|cannot read certificate $k/key.pem
+--cert $k/cert.pem --key $k/missing.pem|cannot read key $k/missing.pem
+--cert $k/cert.pem --key $k/cert.pem|cannot read key $k/cert.pem (not a private key, or a wrong password)
+--cert $k/cert.pem --key $k/other.pem|the key does not match the certificate $k/cert.pem
+--cert $k/cert.pem --key $k/encrypted.pem|cannot read key $k/encrypted.pem (not a private key, or a wrong password)
+--cert $k/cert.pem --key $k/encrypted.pem --password-file $k/wrong|cannot read key $k/encrypted.pem (not a private
+--cert $k/cert.pem --key $k/encrypted.pem --password-file $k/missing|cannot read password file $k/missing
+--cert $k/cert.pem|--cert needs --key
+--pkcs12 $k/signer.pfx|cannot open $k/signer.pfx: wrong password
+--pkcs12 $k/signer.pfx --password-file $k/wrong|cannot open $k/signer.pfx: wrong password
+--pkcs12 $k/cert.pem|cannot open $k/cert.pem: wrong password, or not a PKCS#12 file
+--pkcs12 $k/signer.pfx --password-file $k/password --timestamp ftp://example|--timestamp needs an http:// or https:// URL
+--timestamp http://example|--password-file and --timestamp need a certificate
+--buildinfo $tmp/a-dist/BUILDINFO|--buildinfo goes with --verify
+--verify $signed --pkcs12 $k/signer.pfx|--verify takes no --out nor signing options
 EOF
-
-# A directory that holds something else is never replaced.
-release "$a" --out "$tmp/not-a-release"
-check "a directory that is no release is refused" has "$tmp/stderr" "holds files other than a release's"
-check "... and kept as it was" test "$(ls "$tmp/not-a-release")" = notes.txt
-
-# A dirty tree, then a commit whose exe lacks a DllCharacteristics flag: the same rows again.
+# A dirty tree, then a commit whose exe lacks a DllCharacteristics flag.
 echo "an edit" >>"$b/README.md"
-release "$b" --out "$tmp/bad"
-check "a dirty tree is refused" has "$tmp/stderr" "release: the working tree has uncommitted changes"
-check "... and leaves no output directory" no_output_left "$tmp/bad"
+refused "$b" "the working tree has uncommitted changes"
 git -C "$b" checkout -q -- README.md
 sed -i 's/-Wl,--no-insert-timestamp/& -Wl,--disable-nxcompat/' "$b/CMakeLists.txt"
 git -C "$b" -c user.name=check -c user.email=check@localhost commit -qam "No NX_COMPAT"
-release "$b" --out "$tmp/bad"
-check "an exe without NX_COMPAT is refused" has "$tmp/stderr" "release: the exe's header lacks NX_COMPAT"
-check "... and leaves no output directory" no_output_left "$tmp/bad"
+refused "$b" "the exe's header lacks NX_COMPAT"
+
+# A directory that holds something else is never replaced.
+mkdir "$tmp/not-a-release"
+echo "someone's notes" >"$tmp/not-a-release/notes.txt"
+release "$a" --out "$tmp/not-a-release"
+check "a directory that is no release is refused" has "$tmp/stderr" "holds files other than a release's"
+check "... and kept as it was" test "$(ls "$tmp/not-a-release")" = notes.txt
 
 echo "release check: $passed passed, $failed failed"
 ((failed == 0))
