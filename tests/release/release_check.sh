@@ -181,7 +181,7 @@ EOF
 echo "an edit" >>"$b/README.md"
 refused "$b" "the working tree has uncommitted changes"
 git -C "$b" checkout -q -- README.md
-sed -i 's/-Wl,--no-insert-timestamp/& -Wl,--disable-nxcompat/' "$b/CMakeLists.txt"
+printf 'target_link_options(TevraRemoteUpdater PRIVATE -Wl,--disable-nxcompat)\n' >>"$b/CMakeLists.txt"
 git -C "$b" -c user.name=check -c user.email=check@localhost commit -qam "No NX_COMPAT"
 refused "$b" "the exe's header lacks NX_COMPAT"
 
