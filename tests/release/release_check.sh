@@ -44,7 +44,8 @@ no_output_left() { ! compgen -G "$1*" >/dev/null && ! compgen -G "$(dirname "$1"
 # in one line, and leaves no output directory.
 refused() {
     release "$1" --out "$tmp/bad" "${@:3}"
-    local run="release ${*:3}"
+    local run="${*:3}"
+    run="release ${run:-with no options} in $1"
     check "$run: fails" test "$status" != 0
     check "$run: says '$2'" has "$tmp/stderr" "release: $2"
     check "$run: in one line" test "$(wc -l <"$tmp/stderr")" = 1
