@@ -10,7 +10,7 @@
 #     (the unsigned exe TRUST_E_NOSIGNATURE, a signed copy with one byte changed TRUST_E_BAD_DIGEST);
 #   - `--verify` calls a shipped signed copy identical, and names the offset of a changed byte;
 #   - every bad input gets its one-line error and leaves no output directory behind.
-# About two minutes: six builds of the exe by scripts/release.sh. Prints "N passed, N failed" last and
+# About 90 s: six builds of the exe by scripts/release.sh. Prints "N passed, N failed" last and
 # exits 1 on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
