@@ -2,6 +2,8 @@
 
 #include "common/paths.hpp"
 
+#include <utility>
+
 namespace tevra {
 namespace {
 
@@ -17,14 +19,15 @@ std::u16string product_dir(const std::optional<std::u16string>& local_app_data,
 
 ProductLayout product_layout(const std::optional<std::u16string>& local_app_data,
                              const std::optional<std::u16string>& user_profile) {
-    ProductLayout layout;
-    layout.product_dir = product_dir(local_app_data, user_profile);
-    layout.updates_dir = join_path(layout.product_dir, u"Updates");
-    layout.recovery_dir = join_path(layout.updates_dir, u"Recovery");
-    layout.crash_reports_dir = join_path(layout.product_dir, u"CrashReports");
-    layout.state_file = join_path(layout.product_dir, u"update_state.json");
-    layout.temporary_file = join_path(layout.product_dir, u"update_state.json.tmp");
-    return layout;
+    std::u16string dir = product_dir(local_app_data, user_profile);
+    std::u16string updates = join_path(dir, u"Updates");
+    std::u16string recovery = join_path(updates, u"Recovery");
+    return {dir,
+            std::move(updates),
+            std::move(recovery),
+            join_path(dir, u"CrashReports"),
+            join_path(dir, u"update_state.json"),
+            join_path(dir, u"update_state.json.tmp")};
 }
 
 }  // namespace tevra
