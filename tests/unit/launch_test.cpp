@@ -18,7 +18,7 @@ TEST(SearchDirectories, OwnFolderSystemWindowsThenAbsolutePathEntries) {
     EXPECT_EQ(search_directories(std::nullopt, u"", std::nullopt, std::nullopt), Dirs{});
     // So are relative entries, which the current directory or drive would complete.
     EXPECT_EQ(search_directories(std::nullopt, std::nullopt, std::nullopt,
-                                 u".;bin;C:x;\\tools;C:;D:\\a;\\\\srv\\share;\\\\?\\F:\\x;g:/y"),
+                                 u".;bin;C:x;\\tools;C:;1:\\z;D:\\a;\\\\srv\\share;\\\\?\\F:\\x;g:/y"),
               (Dirs{u"D:\\a", u"\\\\srv\\share", u"\\\\?\\F:\\x", u"g:/y"}));
 }
 
