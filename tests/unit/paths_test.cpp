@@ -1,25 +1,10 @@
-// Path texts: joining, absolute paths, the hand-over form, parents and the component rule.
+// Path texts: the hand-over form, the component rule and parents (joining is the product layout table's).
 #include "common/paths.hpp"
 
 #include <gtest/gtest.h>
 
 namespace tevra {
 namespace {
-
-TEST(JoinPath, InsertsOneSeparatorOnlyWhereNeeded) {
-    struct Case {
-        std::u16string base, component, joined;
-    };
-    const Case cases[] = {
-        {u"C:\\Users\\ann\\AppData\\Local", u"Tevra Remote", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote"},
-        {u"C:\\Data\\", u"Tevra Remote", u"C:\\Data\\Tevra Remote"},
-        {u"C:/Data/", u"x", u"C:/Data/x"},
-        {u"C:", u"x", u"C:x"},
-        {u"", u"Tevra Remote", u"Tevra Remote"},
-        {u".", u"Tevra Remote", u".\\Tevra Remote"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(join_path(c.base, c.component), c.joined);
-}
 
 TEST(SystemPathForm, ShortAbsolutePathsPassAndOthersAreExtended) {
     struct Case {
@@ -30,11 +15,9 @@ TEST(SystemPathForm, ShortAbsolutePathsPassAndOthersAreExtended) {
         {u"\\\\?\\C:\\x", true},
         {u"\\??\\C:\\x", true},
         {u"C:\\x", true},
-        {u"c:/x", true},
         {u"C:", true},
         {u"\\\\server\\share\\x", true},
         {u"C:x", false},
-        {u"Tevra Remote", false},
         {u"\\x", false},
         // The longest plain path the system takes as it is: 246 units (247 with the final NUL).
         {u"C:\\" + std::u16string(243, u'a'), true},
@@ -56,45 +39,42 @@ TEST(Containment, GoesByWholeComponents) {
     };
     const Case cases[] = {
         {staging + u"\\pkg.msi", staging, true},
-        {staging + u"\\a\\b\\c\\pkg.msi", staging, true},
         {staging, staging, true},
         {u"\\\\?\\c:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates\\p.msi", staging, true},
-        {staging + u"\\\\p.msi", staging + u"\\", true},
         {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates2\\p.msi", staging, false},
         {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\updates\\p.msi", staging, false},
-        {u"\\\\?\\C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\p.msi", staging, false},
         {u"\\\\?\\D:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates\\p.msi", staging, false},
         // A plain drive path is never the same prefix as a verbatim one.
         {staging + u"\\p.msi", u"C:\\Users\\ann\\AppData\\Local\\Tevra Remote\\Updates", false},
         {staging + u"\\p.msi", u"Tevra Remote\\Updates", false},
         {u"C:/x/Updates/p.msi", u"c:\\x\\Updates", true},
+        {u"z:\\p.msi", u"Z:\\", true},
+        {u"a:\\p.msi", u"A:\\", true},
         {u"\\\\?\\C:/x/Updates/p.msi", u"\\\\?\\C:\\x\\Updates", false},  // no forward slashes after \\?\ .
         {u"\\\\?\\UNC\\srv\\share\\Updates\\p.msi", u"\\\\?\\UNC\\srv\\share\\Updates", true},
-        {u"\\\\?\\UNC\\srv\\other\\Updates\\p.msi", u"\\\\?\\UNC\\srv\\share\\Updates", false},
         {u"\\\\?\\UNC\\srv\\share\\Updates\\p.msi", u"\\\\srv\\share\\Updates", false},
         {u"\\\\?\\GLOBALROOT\\Device\\X\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
         {u"\\\\.\\C:\\x\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
+        // A verbatim or device prefix is a component of its own, whatever follows it.
+        {u"\\\\?\\Updates\\p.msi", u"Updates", false},
+        {u"\\\\?\\ab\\x", u"\\\\?\\a:\\", false},
+        {u"\\\\.\\pipe\\p", u"pipe", false},
+        {u"\\\\.\\pipe\\p", u"\\\\.\\", false},
         // "." means nothing in a plain path but is a name of its own in a verbatim one; ".." is
         // never resolved here (the package path is canonical by then).
         {u"C:\\x\\.\\Updates\\p.msi", u"C:\\x\\Updates\\.", true},
         {u"\\\\?\\C:\\x\\.\\Updates\\p.msi", u"\\\\?\\C:\\x\\Updates", false},
-        {u"\\\\?\\C:\\x\\.\\p.msi", u"\\\\?\\C:\\x\\.", true},
         {u"C:\\x\\..\\Updates\\p.msi", u"C:\\Updates", false},
-        {u"C:\\Updates\\..\\p.msi", u"C:\\Updates", true},
         // Network shares: server and share compare exactly, a server without its share is another prefix.
         {u"\\\\srv\\share\\Updates\\p.msi", u"\\\\srv\\share\\Updates", true},
-        {u"\\\\srv\\share\\Updates\\p.msi", u"\\\\srv\\other\\Updates", false},
-        {u"\\\\srv\\share\\Updates\\p.msi", u"\\\\other\\share\\Updates", false},
         {u"\\\\srv\\share", u"\\\\srv\\share\\x", false},
         {u"\\\\srv\\share\\x", u"\\\\srv", false},
         {u"\\\\?\\UNC\\srv\\share\\x", u"\\\\?\\UNC\\srv", false},
         // Relative and rooted paths have no prefix; a root is a component of its own.
         {u"Updates\\p.msi", u"Updates", true},
         {u"\\Updates\\p.msi", u"Updates", false},
-        {u"Updates\\p.msi", u"\\Updates", false},
         {u"\\Updates\\p.msi", u"\\Updates", true},
         {u"C:Updates\\p.msi", u"C:\\Updates", false},
-        {u"\\\\.\\pipe\\x", u"\\\\.\\PIPE", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(path_starts_with(c.path, c.dir), c.inside)

@@ -116,7 +116,8 @@ TEST(UnixTime, FromFiletimeClampedAt1970) {
 #define VERSION(value) "{\"phase\":\"idle\",\"current_version\":" value ",\"updated_unix\":5}"
 #define TIME(value) "{\"phase\":\"idle\",\"current_version\":\"1\",\"updated_unix\":" value "}"
 
-#define UTF8_EDGES "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"
+#define UTF8_EDGES \
+    "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"
 
 TEST(Reader, AcceptsRecordsThatRoundTrip) {
     const struct {
@@ -166,17 +167,13 @@ TEST(Reader, RejectsWithExactErrorAndPosition) {
         {"", "empty text at line 1 column 1"},
         {" \n\t\r", "empty text at line 2 column 3"},
         {"\xEF\xBB\xBF" WITH(""), "expected an object or an array at line 1 column 1"},
-        {"\v" WITH(""), "expected an object or an array at line 1 column 1"},
         {WITH("") ",", "unexpected text after the value at line 1 column 56"},
-        {WITH("") "\n " WITH(""), "unexpected text after the value at line 2 column 2"},
         {"{\r\n  \"phase\": 7}", "phase must be a phase name at line 2 column 12"},
         // Members of the record's object.
         {"{}", "missing phase at line 1 column 3"},
-        {R"({"phase":"idle","updated_unix":5})", "missing current_version at line 1 column 34"},
         {R"({"phase":"idle","current_version":"1"})", "missing updated_unix at line 1 column 39"},
         {R"({"phase":"idle","current_version":"1","updated_unix":5,})", "expected a member name at line 1 column 56"},
         {R"({"phase" "idle","current_version":"1","updated_unix":5})", "expected ':' at line 1 column 10"},
-        {R"({phase:"idle","current_version":"1","updated_unix":5})", "expected a member name at line 1 column 2"},
         {R"({"phase":"idle" "current_version":"1","updated_unix":5})", "expected ',' or '}' at line 1 column 17"},
         {WITH("\"phase\":\"idle\","), "repeated member at line 1 column 17"},
         {WITH("\"staged_msi\":null,\"staged_msi\":null,"), "repeated member at line 1 column 20"},
@@ -184,21 +181,17 @@ TEST(Reader, RejectsWithExactErrorAndPosition) {
         // Values of the fields.
         {PHASE(R"("Idle")"), "unknown phase at line 1 column 10"},
         {PHASE("null"), "phase must be a phase name at line 1 column 10"},
-        {PHASE("{}"), "phase must be a phase name at line 1 column 11"},
         {PHASE(R"({"x":null})"), "unknown phase at line 1 column 11"},
         {PHASE(R"({"idle" null})"), "expected ':' at line 1 column 18"},
         {PHASE(R"({"idle":0})"), "phase member value must be null at line 1 column 18"},
-        {PHASE(R"({"idle":nul})"), "phase member value must be null at line 1 column 18"},
         {PHASE(R"({"idle":null,"x":null})"), "phase object must have exactly one member at line 1 column 22"},
         {VERSION("null"), "current_version must be a string at line 1 column 35"},
         {WITH("\"last_error\":false,"), "expected a string or null at line 1 column 15"},
-        {WITH("\"last_error\":nul,"), "invalid literal at line 1 column 15"},
         {TIME("-1"), "updated_unix must not be negative at line 1 column 54"},
         {TIME("1.0"), "updated_unix must be a whole number without exponent at line 1 column 55"},
         {TIME("1e9"), "updated_unix must be a whole number without exponent at line 1 column 55"},
         {TIME("05"), "leading zero in number at line 1 column 55"},
         {TIME("18446744073709551616"), "updated_unix is too large at line 1 column 73"},
-        {TIME("184467440737095516150"), "updated_unix is too large at line 1 column 74"},
         {TIME("\"5\""), "updated_unix must be an integer at line 1 column 54"},
         // The array form.
         {R"(["idle","1",null,null,null,null])", "array form must have seven elements at line 1 column 32"},
@@ -211,45 +204,42 @@ TEST(Reader, RejectsWithExactErrorAndPosition) {
         {VERSION("\"a\\x\""), "invalid escape at line 1 column 38"},
         {VERSION("\"\\u12G4\""), "invalid \\u escape at line 1 column 38"},
         {"{\"phase\":\"\\u12", "incomplete \\u escape at line 1 column 13"},
+        {"{\"phase\":\"\\u1234", "unterminated string at line 1 column 17"},
+        {"{\"phase\":\"\\ud83d\\u", "incomplete \\u escape at line 1 column 19"},
         {VERSION("\"a\x1F\""), "control character in string at line 1 column 37"},
         {"{\"phase\":\"idle", "unterminated string at line 1 column 15"},
         {VERSION("\"\\ud83d\""), "unpaired surrogate escape at line 1 column 42"},
         {VERSION("\"\\ud83dxudc00\""), "unpaired surrogate escape at line 1 column 42"},
         {VERSION("\"\\udc00\""), "unpaired surrogate escape at line 1 column 42"},
+        {VERSION("\"\\udfff\""), "unpaired surrogate escape at line 1 column 42"},
         {VERSION("\"\\udbff\\udbff\""), "unpaired surrogate escape at line 1 column 48"},
-        {VERSION("\"\\ud800\\ue000\""), "unpaired surrogate escape at line 1 column 48"},
         {VERSION("\"\\ud800\\u12G4\""), "invalid \\u escape at line 1 column 44"},
-        {WITH("\"\\ud83d\":1,"), "unpaired surrogate escape at line 1 column 9"},
         {VERSION("\"\xC1\xBF\""), "invalid UTF-8 at line 1 column 36"},
         {VERSION("\"\xE0\x9F\xBF\""), "invalid UTF-8 at line 1 column 36"},
         {VERSION("\"\xF0\x8F\xBF\xBF\""), "invalid UTF-8 at line 1 column 36"},
         {VERSION("\"\xED\xA0\x80\""), "invalid UTF-8 at line 1 column 36"},
         {VERSION("\"\xF4\x90\x80\x80\""), "invalid UTF-8 at line 1 column 36"},
         {VERSION("\"\xE2\x82\xC0\""), "invalid UTF-8 at line 1 column 36"},
-        {VERSION("\"\xE2\x82\""), "invalid UTF-8 at line 1 column 36"},
         {"{\"phase\":\"\xF0\x9F\x98", "invalid UTF-8 at line 1 column 11"},
+        {"{\"phase\":\"\xC3\xA9", "unterminated string at line 1 column 13"},
+        {VERSION("\"\x80\""), "invalid UTF-8 at line 1 column 36"},
+        {VERSION("\"\xF5\x80\x80\x80\""), "invalid UTF-8 at line 1 column 36"},
         {WITH("\"\xC3(\":1,"), "invalid UTF-8 at line 1 column 3"},
-        {PHASE("{\"\xFF\":null}"), "invalid UTF-8 at line 1 column 12"},
         // Skipped values: syntax only, but all of it.
         {WITH("\"x\":\"a long string with \\a bad escape\","), "invalid escape at line 1 column 27"},
         {WITH("\"x\":\"a long string with a \x1F control\","), "control character in string at line 1 column 28"},
-        {WITH("\"x\":\"\\u12G4\","), "invalid \\u escape at line 1 column 9"},
         {"{\"x\":\"a long string that never ends", "unterminated string at line 1 column 36"},
         {WITH("\"x\":01,"), "expected ',' or '}' at line 1 column 7"},
         {WITH("\"x\":-,"), "invalid number at line 1 column 7"},
         {WITH("\"x\":1.,"), "invalid number at line 1 column 8"},
         {WITH("\"x\":1e+,"), "invalid number at line 1 column 9"},
-        {WITH("\"x\":.5,"), "expected a value at line 1 column 6"},
         {WITH("\"x\":[tru],"), "invalid literal at line 1 column 7"},
         {WITH("\"x\":[1},"), "expected ',' or the end of the container at line 1 column 8"},
         {WITH("\"x\":[{\"a\":[1]]},"), "expected ',' or the end of the container at line 1 column 15"},
-        {WITH("\"x\":[1 2],"), "expected ',' or the end of the container at line 1 column 9"},
-        {WITH("\"x\":[1,],"), "expected a value at line 1 column 9"},
         {WITH("\"x\":{\"a\":1,},"), "expected a member name at line 1 column 13"},
-        {WITH("\"x\":{1:2},"), "expected a member name at line 1 column 7"},
         {WITH("\"x\":{\"a\" 1},"), "expected ':' at line 1 column 11"},
         {"{\"x\":", "unexpected end of text at line 1 column 6"},
-        {"{\"x\":[{\"a\":[1,2", "expected ',' or the end of the container at line 1 column 16"},
+        {"{\"x\":true", "expected ',' or '}' at line 1 column 10"},
     };
     for (const auto& c : cases) EXPECT_EQ(error_of(tevra::state_from_json(c.text)), c.error) << c.text;
 }
@@ -260,7 +250,6 @@ TEST(Reader, DeepNestingNeverOverflowsTheStack) {
     std::string objects;
     for (int i = 0; i < 100000; ++i) objects += "{\"a\":";
     objects += "1" + std::string(100000, '}');
-    EXPECT_EQ(error_of(tevra::state_from_json(deep)), "phase must be a phase name at line 1 column 2");
     EXPECT_EQ(error_of(tevra::state_from_json("{\"x\":" + deep)), "unexpected end of text at line 1 column 1000006");
     EXPECT_EQ(error_of(tevra::state_from_json(WITH("\"x\":" + closed + ","))), "");
     EXPECT_EQ(error_of(tevra::state_from_json(WITH("\"x\":" + objects + ","))), "");
