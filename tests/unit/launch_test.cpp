@@ -1,5 +1,5 @@
-// Where a program named without a folder is looked for. The child's command line is the command-line fuzz target's
-// (splitting gives the built arguments back) and the installer arguments' row's (its exact text).
+// Where a program named without a folder is looked for. How the child's command line is quoted is checked by the
+// command-line fuzz target (splitting gives the built arguments back) and the installer-arguments row (its exact text).
 #include "driver/launch.hpp"
 
 #include <gtest/gtest.h>
