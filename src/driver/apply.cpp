@@ -9,6 +9,12 @@ std::vector<std::u16string> installer_arguments(std::u16string_view package, std
             u"EXPECTEDVERSION=" + std::u16string(expected_version)};
 }
 
+std::expected<void, std::string> check_expected_version(std::string_view expected_version) {
+    if (expected_version.find('"') != std::string_view::npos)
+        return std::unexpected(std::string("expected version contains a double quote"));
+    return {};
+}
+
 std::string refusal_message(AuthenticodeVerdict verdict) {
     return "Authenticode check failed (" + std::string(verdict_name(verdict)) + "); refusing apply";
 }

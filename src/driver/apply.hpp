@@ -21,6 +21,11 @@ std::string exit_code_text(std::int32_t exit_code);
 // The package path goes on exactly as the file system reported it, unit for unit.
 std::vector<std::u16string> installer_arguments(std::u16string_view package, std::u16string_view expected_version);
 
+// The version travels inside the installer's EXPECTEDVERSION property. The installer parses its own
+// command line, where a double quote ends a quoted stretch whatever backslashes stand before it: a
+// version holding one could add arguments and properties of its own. Every other text goes on as it is.
+std::expected<void, std::string> check_expected_version(std::string_view expected_version);
+
 std::string refusal_message(AuthenticodeVerdict verdict);
 
 // Records the installer's exit code in the loaded record; any code but 0 is a failure, with its text.

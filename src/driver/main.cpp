@@ -94,6 +94,9 @@ int run() {
 }  // namespace tevra
 
 int wmain(int /*argc*/, wchar_t** /*argv*/) {
+    // Before anything can load a DLL on demand (the trust provider loads its helpers by name): only the
+    // system directory is searched, never the program's own folder or the working directory.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     try {
         return tevra::run();
     } catch (const std::bad_alloc&) {

@@ -57,62 +57,58 @@ std::expected<void, std::string> create_directory_tree(const std::u16string& pat
     return {};
 }
 
-std::expected<void, std::string> truncate_file(HANDLE file) {
-    FILE_ALLOCATION_INFO allocation{};
-    if (::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof allocation)) return {};
-    FILE_END_OF_FILE_INFO end_of_file{};
-    if (::SetFileInformationByHandle(file, FileEndOfFileInfo, &end_of_file, sizeof end_of_file)) return {};
-    return system_failure(::GetLastError());
-}
-
-// Writes the temporary file completely and durably. Read-only sharing keeps a second save from
-// writing into the same file at the same time: it fails instead, and the state file stays whole.
-std::expected<void, std::string> write_temporary_file(const std::u16string& path, std::string_view bytes) {
+// Made afresh by every save. Whatever stands at the path (a stale file, or a link to a file elsewhere) is
+// removed first (a link itself, never its target), and CREATE_NEW never opens through a link that appears
+// meanwhile: it fails instead. Reading is shared; writing and deleting are not, so nobody changes the file
+// between the write and the rename.
+std::expected<win::UniqueKernelHandle, std::string> create_temporary_file(const std::u16string& path) {
+    const std::u16string system = system_path(path);
+    // A failure here shows in the creation.
+    ::DeleteFileW(wide(system));
     win::UniqueKernelHandle file(
-        ::CreateFileW(wide(system_path(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ::CreateFileW(wide(system), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
     if (!file) return system_failure(::GetLastError());
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (auto truncated = truncate_file(file.get()); !truncated) return truncated;
-    }
-    if (auto written = win::write_all(file.get(), bytes); !written) return written;
-    // Without the flush a power loss could leave an empty or partial state file after the rename.
-    if (!::FlushFileBuffers(file.get())) return system_failure(::GetLastError());
-    return {};
+    return file;
 }
 
-std::expected<void, std::string> rename_by_handle(const std::u16string& source, const std::u16string& target) {
+// Renames the open file onto `target`, replacing it.
+std::expected<void, std::string> rename_onto(HANDLE file, const std::u16string& target) {
     constexpr DWORD access_denied = ERROR_ACCESS_DENIED;
-    win::UniqueKernelHandle file(
-        ::CreateFileW(wide(system_path(source)), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    // The fallback could not even start: the rename's own denial is the answer.
-    if (!file) return system_failure(access_denied);
-
-    std::u16string target_path = system_path(target);
-    std::size_t name_bytes = target_path.size() * sizeof(char16_t);
+    const std::u16string target_path = system_path(target);
+    const std::size_t name_bytes = target_path.size() * sizeof(char16_t);
     if (name_bytes > 0xFFFFFFFFu) return system_failure(access_denied);
-    std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(char16_t);
+    const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(char16_t);
     std::unique_ptr<std::byte[]> buffer(new (std::nothrow) std::byte[size]());
     if (!buffer) return std::unexpected(std::string("out of memory"));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
-    info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    // The plain rename reads the first byte of Flags as its ReplaceIfExists.
+    info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS;
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(name_bytes);
     std::memcpy(info->FileName, target_path.c_str(), name_bytes + sizeof(char16_t));
+    const auto rename = [&](FILE_INFO_BY_HANDLE_CLASS kind) {
+        return ::SetFileInformationByHandle(file, kind, info, static_cast<DWORD>(size));
+    };
 
-    if (::SetFileInformationByHandle(file.get(), file_rename_info_ex, info, static_cast<DWORD>(size))) return {};
-    DWORD error = ::GetLastError();
+    if (rename(FileRenameInfo)) return {};
+    const DWORD error = ::GetLastError();
+    // Access denied is how the system refuses to replace a file that a reader holds with delete sharing;
+    // the POSIX-semantics rename replaces it all the same.
+    if (error != access_denied) return system_failure(error);
+    info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    if (rename(file_rename_info_ex)) return {};
+    const DWORD fallback_error = ::GetLastError();
     // The caller asked for a rename, and access to it was denied: whatever the fallback met on the
     // way is reported as that denial, except a directory in the way, which the caller can act on.
-    return system_failure(error == ERROR_DIR_NOT_EMPTY ? error : access_denied);
+    return system_failure(fallback_error == ERROR_DIR_NOT_EMPTY ? fallback_error : access_denied);
 }
 
-// The whole file, or nothing on any failure (missing, unreadable, out of memory).
-std::optional<std::string> read_state_file(const std::u16string& path) {
+// The whole file, or the error that stopped the reading.
+std::expected<std::string, DWORD> read_whole_file(const std::u16string& path) {
     win::UniqueKernelHandle file(::CreateFileW(wide(system_path(path)), GENERIC_READ,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                OPEN_EXISTING, 0, nullptr));
-    if (!file) return std::nullopt;
+    if (!file) return std::unexpected(::GetLastError());
     try {
         std::string bytes;
         LARGE_INTEGER size{};
@@ -121,12 +117,27 @@ std::optional<std::string> read_state_file(const std::u16string& path) {
         char chunk[16384];
         for (;;) {
             DWORD read = 0;
-            if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) return std::nullopt;
+            if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) return std::unexpected(::GetLastError());
             if (read == 0) return bytes;
             bytes.append(chunk, read);
         }
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        return std::unexpected(DWORD{ERROR_NOT_ENOUGH_MEMORY});
+    }
+}
+
+// The whole file, or nothing on any failure (missing, unreadable, out of memory). A file that another
+// process has open without read sharing or has locked (the product's own writer, say) is waited for,
+// about a second; held longer, it counts as unreadable.
+std::optional<std::string> read_state_file(const std::u16string& path) {
+    constexpr int busy_retries = 20;
+    constexpr DWORD busy_pause_ms = 50;
+    for (int retry = 0;; ++retry) {
+        std::expected<std::string, DWORD> bytes = read_whole_file(path);
+        if (bytes) return std::move(*bytes);
+        const bool busy = bytes.error() == ERROR_SHARING_VIOLATION || bytes.error() == ERROR_LOCK_VIOLATION;
+        if (!busy || retry == busy_retries) return std::nullopt;
+        ::Sleep(busy_pause_ms);
     }
 }
 
@@ -155,17 +166,18 @@ std::expected<void, std::string> save_state(const ProductLayout& layout, const U
     for (const std::u16string* dir : {&layout.updates_dir, &layout.recovery_dir, &layout.crash_reports_dir})
         if (auto created = create_directory_tree(*dir); !created) return created;
 
+    // Written as the caller holds it. updated_unix is never stamped here: it is the product's own record of
+    // when it staged an update, carried through every save.
     auto text = state_to_json(state);
     if (!text) return std::unexpected(std::move(text.error()));
 
-    if (auto written = write_temporary_file(layout.temporary_file, *text); !written) return written;
-
-    if (::MoveFileExW(wide(system_path(layout.temporary_file)), wide(system_path(layout.state_file)),
-                      MOVEFILE_REPLACE_EXISTING))
-        return {};
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_ACCESS_DENIED) return rename_by_handle(layout.temporary_file, layout.state_file);
-    return system_failure(error);
+    std::expected<win::UniqueKernelHandle, std::string> file = create_temporary_file(layout.temporary_file);
+    if (!file) return std::unexpected(std::move(file.error()));
+    if (auto written = win::write_all(file->get(), *text); !written) return written;
+    // Without the flush a power loss could leave an empty or partial state file after the rename.
+    if (!::FlushFileBuffers(file->get())) return system_failure(::GetLastError());
+    // Through the handle that wrote it, closed only afterwards: nobody can open it for writing in between.
+    return rename_onto(file->get(), layout.state_file);
 }
 
 }  // namespace tevra

@@ -12,6 +12,7 @@ namespace {
 constexpr std::array<std::string_view, 7> phase_names = {
     "idle", "downloaded", "applying", "awaiting_first_start", "healthy", "rollback_required", "failed",
 };
+static_assert(phase_names.size() == static_cast<std::size_t>(UpdatePhase::failed) + 1, "a name for every phase");
 
 // FILETIME of 1970-01-01 00:00:00 UTC, and FILETIME ticks (100 ns) per second.
 constexpr std::uint64_t unix_epoch_as_filetime = 116444736000000000ULL;

@@ -57,10 +57,6 @@ __attribute__((noreturn)) static void fail_fast(unsigned int code) {
     __builtin_trap();
 }
 
-__attribute__((noreturn)) void __stack_chk_fail(void) {
-    fail_fast(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE);
-}
+__attribute__((noreturn)) void __stack_chk_fail(void) { fail_fast(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE); }
 
-__attribute__((noreturn)) void __chk_fail(void) {
-    fail_fast(FAST_FAIL_RANGE_CHECK_FAILURE);
-}
+__attribute__((noreturn)) void __chk_fail(void) { fail_fast(FAST_FAIL_RANGE_CHECK_FAILURE); }

@@ -76,20 +76,62 @@ TEST(Apply, OnlyWhatReallyLiesInTheStagingDirectory) {
                 pkg, outside),
         refused("no staging directory", {{Op::copy, L"%P\\pkg.msi", demo}}, L"%P\\pkg.msi", outside),
         refused("a directory", {{Op::dir, pkg}}, pkg, "msi not found"),
-        refused("held without sharing: found, unreadable to the trust check", {staged, {Op::hold, pkg}}, pkg, invalid),
+        refused("held without sharing: found, but not to be held", {staged, {Op::hold, pkg}}, pkg,
+                "Sharing violation. (os error 32)"),
     });
 }
 
-// The prefix's own Windows Installer installs the package: its one component is the value it records.
+// What the checks saw is what the installer gets, and nothing beside the updater or in its arguments bends the run.
+TEST(Apply, NothingBetweenCheckAndUse) {
+    Row probed = accepted("the installer reads the checked package and can't change it",
+                          {staged, {Op::set, L"TEVRA_STUB_PROBE", L"1"}}, pkg, pkg);
+    probed.err += "package d0cf11e0, write 32, rename 32\n";
+    const std::wstring planted = L"%B\\planted\\MSISIP.dll";
+    run_rows({
+        // Refused before the package is looked at: there is none.
+        {"a version holding a double quote",
+         L"u --apply-msi \"%U\\pkg.msi\" --expected-version \"1.2\\\" /i x.msi\"",
+         {},
+         stored,
+         1,
+         "updater error: expected version contains a double quote\n",
+         R"({
+  "phase": "failed",
+  "current_version": "1.0",
+  "candidate_version": "2.4.0",
+  "staged_msi": "C:\\old.msi",
+  "last_error": "expected version contains a double quote",
+  "last_accepted_version": "0.9",
+  "updated_unix": 1234
+})"},
+        probed,
+        accepted("a DLL planted beside the updater and in its working folder",
+                 {{Op::copy, pkg, L"%B\\packages\\demo-signed.msi"},
+                  {Op::copy, L"%D\\bin\\MSISIP.dll", planted},
+                  {Op::copy, L"%D\\MSISIP.dll", planted}},
+                 pkg, pkg),
+    });
+}
+
+// The prefix's own Windows Installer installs the package, signed or not: its one component is the value it records.
 TEST(Apply, RealInstaller) {
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo");
-    const std::wstring msi = L"%U\\3.1\\demo.msi";
-    run_rows({{"real msiexec", apply_line(msi), {no_stand_in, {Op::copy, msi, demo}}, stored, 0, "", installed}});
-    wchar_t version[64] = {};
-    DWORD size = sizeof version;
-    ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo", L"ExpectedVersion", RRF_RT_REG_SZ, nullptr, version,
-                   &size);
-    EXPECT_EQ(std::wstring(version), L"2.4.0");
+    for (const wchar_t* package : {L"demo.msi", L"demo-signed.msi"}) {
+        SCOPED_TRACE(testing::Message() << package);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo");
+        const std::wstring msi = L"%U\\3.1\\demo.msi";
+        run_rows({{"real msiexec",
+                   apply_line(msi),
+                   {no_stand_in, {Op::copy, msi, L"%B\\packages\\" + std::wstring(package)}},
+                   stored,
+                   0,
+                   "",
+                   installed}});
+        wchar_t version[64] = {};
+        DWORD size = sizeof version;
+        ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo", L"ExpectedVersion", RRF_RT_REG_SZ, nullptr,
+                       version, &size);
+        EXPECT_EQ(std::wstring(version), L"2.4.0");
+    }
 }
 
 // Run in a prefix made without the Windows Installer (ctest makes one); skipped elsewhere.

@@ -36,6 +36,26 @@ TEST(Driver, CommandLineMarkLocationAndStore) {
         {"read while held for writing", mark, {{Op::hold_for_writing, state}}, stored, 0, "", same, marked_stored},
         {"Updates is a file", mark, {{Op::text, L"%U", L"a file"}}, stored},
         {"tmp file held", L"u", {{Op::text, tmp, L"old"}, {Op::hold, tmp}}, stored, 1, missing, same, "old"},
+        {"tmp a hard link to a file elsewhere",
+         mark,
+         {{Op::text, L"%D\\elsewhere", L"kept"},
+          {Op::hard_link, tmp, L"%D\\elsewhere"},
+          {Op::expect, L"%D\\elsewhere", L"kept"}},
+         stored,
+         0,
+         "",
+         marked_stored},
+        // The product's own writer may hold it so for a moment.
+        {"held briefly without sharing", mark, {{Op::hold_briefly, state}}, stored, 0, "", marked_stored},
+        // A relative product directory, in the working directory %D; USERPROFILE is %D too, but not consulted.
+        {"LOCALAPPDATA defined but empty",
+         mark,
+         {{Op::set, L"LOCALAPPDATA", L""},
+          {Op::expect, L"%D\\Tevra Remote\\update_state.json", {marked_default.begin(), marked_default.end()}}},
+         {},
+         0,
+         "",
+         std::nullopt},
     });
 }
 

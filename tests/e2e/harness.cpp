@@ -134,25 +134,35 @@ void run_rows(const std::vector<Row>& rows) {
                                    {Op::set, L"TEVRA_STUB_STATE", state}};
         steps.insert(steps.end(), row.setup.begin(), row.setup.end());
         std::vector<std::pair<std::wstring, std::optional<std::wstring>>> variables;
-        std::vector<Handle> held;
+        std::vector<Handle> held, held_briefly;
+        std::vector<std::pair<fs::path, std::string>> expected_files;
         for (const Step& step : steps) {
             const fs::path path = expand(step.path, dir);
             const std::wstring arg = expand(step.arg, dir);
+            const std::string bytes(arg.begin(), arg.end());
+            const auto hold = [&path](std::vector<Handle>& into, DWORD access, DWORD share) {
+                into.push_back(open(path, access, share, OPEN_ALWAYS));
+                EXPECT_TRUE(into.back()) << "a hold step";
+            };
             if (step.op == Op::copy || step.op == Op::link) fs::create_directories(path.parent_path());
             switch (step.op) {
                 case Op::copy: fs::copy_file(arg, path, fs::copy_options::overwrite_existing); break;
-                case Op::text: write_file(path, std::string(arg.begin(), arg.end())); break;
+                case Op::text: write_file(path, bytes); break;
                 case Op::dir: fs::create_directories(path); break;
                 case Op::link: link(path, arg, dir); break;
+                case Op::hard_link: fs::create_hard_link(arg, path); break;
                 case Op::remove: fs::remove(path); break;
                 case Op::set: variables.emplace_back(step.path, set_variable(step.path, arg)); break;
                 case Op::unset: variables.emplace_back(step.path, set_variable(step.path, std::nullopt)); break;
-                case Op::hold: held.push_back(open(path, GENERIC_READ, 0, OPEN_ALWAYS)); break;
-                case Op::hold_for_writing: held.push_back(open(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS));
+                case Op::hold: hold(held, GENERIC_READ, 0); break;
+                case Op::hold_for_writing: hold(held, GENERIC_WRITE, FILE_SHARE_READ); break;
+                case Op::hold_briefly: hold(held_briefly, GENERIC_READ, 0); break;
+                case Op::expect: expected_files.emplace_back(path, bytes);
             }
         }
-        EXPECT_TRUE(std::ranges::all_of(held, [](const Handle& handle) { return !!handle; })) << "a hold step";
         Child child = start(dir / L"bin\\TevraRemoteUpdater.exe", expand(row.line, dir), dir);
+        if (!held_briefly.empty()) ::Sleep(300);
+        held_briefly.clear();
         EXPECT_EQ(child.finish(), row.exit);
         held.clear();
         for (const auto& [name, value] : variables | std::views::reverse) set_variable(name, value);
@@ -164,6 +174,7 @@ void run_rows(const std::vector<Row>& rows) {
             << "the installer's command line";
         EXPECT_TRUE(same_text(read_file(state), row.after == same ? row.before : row.after));
         EXPECT_TRUE(same_text(read_file(product / L"update_state.json.tmp"), row.tmp)) << "temporary file";
+        for (const auto& [path, bytes] : expected_files) EXPECT_TRUE(same_text(read_file(path), bytes)) << path;
         for (const wchar_t* made : {L"Updates", L"Updates\\Recovery", L"CrashReports"})  // by a save
             EXPECT_TRUE(!row.after || row.after == same || fs::is_directory(product / made)) << made;
     }

@@ -61,11 +61,13 @@ inline const std::string same = "<same as before>", unchecked = "<unchecked>";
 // directory; %P the product directory %D\AppData\Local\Tevra Remote (LOCALAPPDATA is %D\AppData\Local); %U its
 // Updates; %B the build directory. The updater runs as a copy in %D\bin, with the stand-in installer beside it as
 // msiexec.exe. Steps before the run. hold: opened for reading without sharing; hold_for_writing: opened for writing,
-// sharing reading only; both last until the run has ended.
-enum class Op { copy, text, dir, link, remove, set, unset, hold, hold_for_writing };
+// sharing reading only; both last until the run has ended, but hold_briefly, a hold that ends 0.3 s after the start.
+// expect: the file's bytes after the run (expected: its text).
+enum class Op { copy, text, dir, link, hard_link, remove, set, unset, hold, hold_for_writing, hold_briefly, expect };
 struct Step {
     Op op;
-    std::wstring path, arg = {};  // copy/link: the source; text: ASCII bytes; set/unset: path is the variable's name
+    // copy/link/hard_link: the source; text/expect: ASCII bytes; set/unset: path is the variable's name
+    std::wstring path, arg = {};
 };
 struct Row {
     std::string name;

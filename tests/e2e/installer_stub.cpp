@@ -4,9 +4,13 @@
 // with the code it is given, which closes what it opened.
 //   TEVRA_STUB_STATE  the state file; unset (as in the process benchmark): it only exits
 //   TEVRA_STUB_EXIT   the exit code in decimal, 0 to 4294967295; 0 when unset
+//   TEVRA_STUB_PROBE  set: it also tries the package (its second argument) and reports on standard error its first
+//                     four bytes, then the errors of an open for writing and of a rename ("0": it worked)
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -15,9 +19,26 @@ void write(HANDLE file, const void* bytes, DWORD size) {
     ::WriteFile(file, bytes, size, &written, nullptr);
 }
 
+std::string error_after(BOOL worked) { return std::to_string(worked ? 0 : ::GetLastError()); }
+
+void probe(const wchar_t* package) {
+    unsigned char head[4] = {};
+    DWORD size = 0;
+    constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE reader = ::CreateFileW(package, GENERIC_READ, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
+    ::ReadFile(reader, head, sizeof head, &size, nullptr);
+    char hex[16] = {};
+    std::snprintf(hex, sizeof hex, "%02x%02x%02x%02x", head[0], head[1], head[2], head[3]);
+    const HANDLE writer = ::CreateFileW(package, GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string report = std::string("package ") + hex + ", write " +
+                               error_after(writer != INVALID_HANDLE_VALUE) + ", rename " +
+                               error_after(::MoveFileExW(package, L"moved.msi", 0)) + "\n";
+    write(::GetStdHandle(STD_ERROR_HANDLE), report.data(), DWORD(report.size()));
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     static wchar_t state[32768], code[16];
     static char found[65536];
     ::GetEnvironmentVariableW(L"TEVRA_STUB_EXIT", code, 16);
@@ -28,6 +49,7 @@ int wmain() {
         const HANDLE file = ::CreateFileW(state, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         ::ReadFile(file, found, sizeof found, &size, nullptr);
         write(::GetStdHandle(STD_ERROR_HANDLE), found, size);
+        if (argc > 2 && ::GetEnvironmentVariableW(L"TEVRA_STUB_PROBE", nullptr, 0)) probe(argv[2]);
         write(::CreateFileW(state, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr), "scribbled", 9);
     }
     ::ExitProcess(UINT(std::wcstoul(code, nullptr, 10)));

@@ -16,6 +16,16 @@ TEST(InstallerArguments, CarryThePackagePathExactly) {
     EXPECT_EQ(installer_arguments(u"C:\\p.msi", u"").back(), u"EXPECTEDVERSION=");
 }
 
+// A quote anywhere would end the installer's property; blanks, backslashes and an empty version go on as they are.
+TEST(ExpectedVersion, OnlyADoubleQuoteIsRefused) {
+    for (const std::string_view version : {"", "2.4 beta", "1.0\\", "\\\\"})
+        EXPECT_TRUE(check_expected_version(version)) << version;
+    for (const std::string_view version : {"\"", "1.2\" /i x.msi"}) {
+        const auto checked = check_expected_version(version);
+        EXPECT_EQ(checked ? "" : checked.error(), "expected version contains a double quote") << version;
+    }
+}
+
 // The failure text record_installer_exit gives, "" for success.
 std::string failure_text(UpdateStateFile& state, std::int32_t exit_code) {
     const auto result = record_installer_exit(state, exit_code, "2.4 beta");
