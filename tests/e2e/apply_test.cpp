@@ -31,10 +31,24 @@ Row accepted(std::string name, std::vector<Step> setup, const std::wstring& pack
     return {std::move(name), apply_line(package), std::move(setup), stored, 0, stored, installed, {}, line};
 }
 
-// Refused before any installer starts. The failure's record goes the same way for every refusal.
+// The stored record after a failure with this text.
+std::string failed_stored(const std::string& error) {
+    const std::string up_to_the_error = R"({
+  "phase": "failed",
+  "current_version": "1.0",
+  "candidate_version": "2.4.0",
+  "staged_msi": "C:\\old.msi",
+  "last_error": ")";
+    return up_to_the_error + error + R"(",
+  "last_accepted_version": "0.9",
+  "updated_unix": 1234
+})";
+}
+
+// Refused before any installer starts.
 Row refused(std::string name, std::vector<Step> setup, const std::wstring& package, const std::string& message) {
-    return {std::move(name), apply_line(package), std::move(setup), stored, 1, "updater error: " + message + "\n",
-            unchecked};
+    const std::string line = "updater error: " + message + "\n";
+    return {std::move(name), apply_line(package), std::move(setup), stored, 1, line, failed_stored(message)};
 }
 
 TEST(Apply, OutcomeAndTrust) {
@@ -43,15 +57,7 @@ TEST(Apply, OutcomeAndTrust) {
     failed.setup.push_back({Op::set, L"TEVRA_STUB_EXIT", L"1603"});
     failed.err += "updater error: msiexec failed: Some(1603)\n";
     failed.exit = 1;
-    failed.after = R"x({
-  "phase": "failed",
-  "current_version": "1.0",
-  "candidate_version": "2.4.0",
-  "staged_msi": "C:\\old.msi",
-  "last_error": "msiexec failed: Some(1603)",
-  "last_accepted_version": "0.9",
-  "updated_unix": 1234
-})x";
+    failed.after = failed_stored("msiexec failed: Some(1603)");
     run_rows({
         accepted("an unsigned package", {staged}, pkg, pkg),
         failed,
@@ -87,23 +93,11 @@ TEST(Apply, NothingBetweenCheckAndUse) {
                           {staged, {Op::set, L"TEVRA_STUB_PROBE", L"1"}}, pkg, pkg);
     probed.err += "package d0cf11e0, write 32, rename 32\n";
     const std::wstring planted = L"%B\\planted\\MSISIP.dll";
+    // Refused before the package is looked at: there is none.
+    Row quoted = refused("a version holding a double quote", {}, pkg, "expected version contains a double quote");
+    quoted.line = L"u --apply-msi \"%U\\pkg.msi\" --expected-version \"1.2\\\" /i x.msi\"";
     run_rows({
-        // Refused before the package is looked at: there is none.
-        {"a version holding a double quote",
-         L"u --apply-msi \"%U\\pkg.msi\" --expected-version \"1.2\\\" /i x.msi\"",
-         {},
-         stored,
-         1,
-         "updater error: expected version contains a double quote\n",
-         R"({
-  "phase": "failed",
-  "current_version": "1.0",
-  "candidate_version": "2.4.0",
-  "staged_msi": "C:\\old.msi",
-  "last_error": "expected version contains a double quote",
-  "last_accepted_version": "0.9",
-  "updated_unix": 1234
-})"},
+        quoted,
         probed,
         accepted("a DLL planted beside the updater and in its working folder",
                  {{Op::copy, pkg, L"%B\\packages\\demo-signed.msi"},
