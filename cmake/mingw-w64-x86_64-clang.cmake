@@ -12,3 +12,4 @@ set(gcc_dir /usr/lib/gcc/x86_64-w64-mingw32/12-posix)
 set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -isystem ${gcc_dir}/include/c++ -isystem ${gcc_dir}/include/c++/x86_64-w64-mingw32 -isystem ${gcc_dir}/include/c++/backward -U__cpp_concepts -D__cpp_concepts=202002L")
 # The GCC driver of the posix thread model adds the thread library itself; clang's does not.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${gcc_dir} -pthread -Wno-unused-command-line-argument")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
