@@ -14,6 +14,16 @@ using Handle = tevra::win::UniqueKernelHandle;
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const std::time_t started = std::time(nullptr);  // before any test
 
+// What the tests start ends with them, even when the test process itself is killed (by ctest's time-out): a run left
+// behind might go on writing forever. Only what they start: the installer and what it starts stay out.
+const Handle children_end_with_the_tests = [] {
+    Handle job(::CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return job;
+}();
+
 Handle open(const fs::path& path, DWORD access, DWORD share, DWORD disposition, BOOL inherit = FALSE) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, inherit};
     return Handle(::CreateFileW(path.c_str(), access, share, &attributes, disposition, 0, nullptr));
@@ -49,7 +59,15 @@ void link(const fs::path& path, const std::wstring& target, const fs::path& dir)
 }  // namespace
 
 DWORD Child::finish() {
-    ::WaitForSingleObject(process.get(), INFINITE);
+    // Every run ends within seconds. One that doesn't (a write repeated forever, say) would fill the disk: it is
+    // ended, and what it may have grown is emptied.
+    if (::WaitForSingleObject(process.get(), 20000) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process.get(), 0xDEAD);
+        ::WaitForSingleObject(process.get(), INFINITE);
+        std::error_code ignored;
+        for (const fs::path& file : {err, out}) fs::resize_file(file, 0, ignored);
+        for (const fs::path& file : grown) fs::resize_file(file, 0, ignored);
+    }
     DWORD exit = 0;
     ::GetExitCodeProcess(process.get(), &exit);
     return exit;
@@ -68,10 +86,12 @@ Child start(const fs::path& program, std::wstring line, const fs::path& cwd) {
     PROCESS_INFORMATION info{};
     // Under load Wine now and then refuses a start; a refused start ran nothing, so it may be tried again.
     for (int attempt = 0; attempt < 5; ++attempt, ::Sleep(200)) {
-        if (::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &startup,
-                             &info)) {
+        if (::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                             cwd.c_str(), &startup, &info)) {
             const Handle thread(info.hThread);
             child.process = Handle(info.hProcess);
+            ::AssignProcessToJobObject(children_end_with_the_tests.get(), info.hProcess);
+            ::ResumeThread(info.hThread);
             return child;
         }
     }
@@ -92,10 +112,12 @@ fs::path build_dir() {
 
 fs::path test_dir() {
     static int count = 0;
-    const fs::path dir =
-        build_dir() / L"e2e-work" / (std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++count));
-    fs::create_directories(dir);
-    return dir;
+    fs::create_directories(build_dir() / L"e2e-work");
+    for (;;) {  // a test process in another prefix may have had the same process id
+        const fs::path dir =
+            build_dir() / L"e2e-work" / (std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++count));
+        if (fs::create_directory(dir)) return dir;
+    }
 }
 
 std::optional<std::string> read_file(const fs::path& path) {
@@ -161,6 +183,8 @@ void run_rows(const std::vector<Row>& rows) {
             }
         }
         Child child = start(dir / L"bin\\TevraRemoteUpdater.exe", expand(row.line, dir), dir);
+        // The temporary file of a save, where LOCALAPPDATA is set and where it is empty (the working directory).
+        child.grown = {product / L"update_state.json.tmp", dir / L"Tevra Remote\\update_state.json.tmp"};
         if (!held_briefly.empty()) ::Sleep(300);
         held_briefly.clear();
         EXPECT_EQ(child.finish(), row.exit);

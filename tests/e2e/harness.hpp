@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 struct Child {
     tevra::win::UniqueKernelHandle process;
     fs::path err, out;
-    DWORD finish();  // waits for the end, gives the exit status
+    std::vector<fs::path> grown = {};  // files it writes, emptied with err and out when it has to be ended
+    DWORD finish();                    // waits for the end (ended after 20 s), gives the exit status
 };
 // Started in `cwd`, which keeps its standard output and error, with the test's own environment.
 Child start(const fs::path& program, std::wstring line, const fs::path& cwd);
