@@ -29,10 +29,12 @@ void probe(const wchar_t* package) {
     ::ReadFile(reader, head, sizeof head, &size, nullptr);
     char hex[16] = {};
     std::snprintf(hex, sizeof hex, "%02x%02x%02x%02x", head[0], head[1], head[2], head[3]);
+    // One call at a time: each error is read right after its call.
     const HANDLE writer = ::CreateFileW(package, GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
-    const std::string report = std::string("package ") + hex + ", write " +
-                               error_after(writer != INVALID_HANDLE_VALUE) + ", rename " +
-                               error_after(::MoveFileExW(package, L"moved.msi", 0)) + "\n";
+    const std::string write_error = error_after(writer != INVALID_HANDLE_VALUE);
+    const std::string rename_error = error_after(::MoveFileExW(package, L"moved.msi", 0));
+    const std::string report =
+        std::string("package ") + hex + ", write " + write_error + ", rename " + rename_error + "\n";
     write(::GetStdHandle(STD_ERROR_HANDLE), report.data(), DWORD(report.size()));
 }
 
