@@ -1,5 +1,9 @@
 #include "driver/apply.hpp"
 
+#include "driver/command_line.hpp"
+
+#include <algorithm>
+
 namespace tevra {
 
 std::string exit_code_text(std::int32_t exit_code) { return "Some(" + std::to_string(exit_code) + ")"; }
@@ -12,6 +16,10 @@ std::vector<std::u16string> installer_arguments(std::u16string_view package, std
 std::expected<void, std::string> check_expected_version(std::string_view expected_version) {
     if (expected_version.find('"') != std::string_view::npos)
         return std::unexpected(std::string("expected version contains a double quote"));
+    // A blank makes the version a quoted argument, whose closing quote the trailing backslashes would escape: they
+    // are doubled, and the installer, which reads no backslash escapes, would get them doubled.
+    if (std::ranges::any_of(expected_version, is_blank) && expected_version.ends_with('\\'))
+        return std::unexpected(std::string("expected version holds a blank and ends in a backslash"));
     return {};
 }
 

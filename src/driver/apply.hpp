@@ -23,7 +23,8 @@ std::vector<std::u16string> installer_arguments(std::u16string_view package, std
 
 // The version travels inside the installer's EXPECTEDVERSION property. The installer parses its own
 // command line, where a double quote ends a quoted stretch whatever backslashes stand before it: a
-// version holding one could add arguments and properties of its own. Every other text goes on as it is.
+// version holding one could add arguments and properties of its own, and one that holds a blank and ends
+// in a backslash would arrive changed. Every other text goes on as it is.
 std::expected<void, std::string> check_expected_version(std::string_view expected_version);
 
 std::string refusal_message(AuthenticodeVerdict verdict);

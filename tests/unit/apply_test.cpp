@@ -16,13 +16,18 @@ TEST(InstallerArguments, CarryThePackagePathExactly) {
     EXPECT_EQ(installer_arguments(u"C:\\p.msi", u"").back(), u"EXPECTEDVERSION=");
 }
 
-// A quote anywhere would end the installer's property; blanks, backslashes and an empty version go on as they are.
-TEST(ExpectedVersion, OnlyADoubleQuoteIsRefused) {
-    for (const std::string_view version : {"", "2.4 beta", "1.0\\", "\\\\"})
-        EXPECT_TRUE(check_expected_version(version)) << version;
-    for (const std::string_view version : {"\"", "1.2\" /i x.msi"}) {
+// A quote anywhere would end the installer's property, and a blank with a trailing backslash would reach it changed;
+// blanks, backslashes elsewhere and an empty version go on as they are.
+TEST(ExpectedVersion, RefusedOnlyWhereTheInstallerWouldReadAnotherText) {
+    const std::string quote = "expected version contains a double quote",
+                      blank = "expected version holds a blank and ends in a backslash";
+    const std::pair<std::string_view, std::string> versions[] = {
+        {"", ""},      {"2.4 beta", ""},          {"1.0\\", ""},   {"\\\\", ""},     {"1 \\2", ""},
+        {"\"", quote}, {"1.2\" /i x.msi", quote}, {"1 \\", blank}, {"1\t\\", blank}, {"\t\\\\", blank},
+    };
+    for (const auto& [version, refusal] : versions) {
         const auto checked = check_expected_version(version);
-        EXPECT_EQ(checked ? "" : checked.error(), "expected version contains a double quote") << version;
+        EXPECT_EQ(checked ? "" : checked.error(), refusal) << version;
     }
 }
 
