@@ -2,6 +2,7 @@
 
 #include "common/grow_buffer.hpp"
 #include "common/paths.hpp"
+#include "win/file.hpp"
 #include "win/system.hpp"
 #include "win/unique_handle.hpp"
 
@@ -31,8 +32,8 @@ std::optional<std::u16string> locate(std::u16string_view program) {
         search_directories(own_file ? directory_of(*own_file) : std::nullopt, query_directory(::GetSystemDirectoryW),
                            query_directory(::GetWindowsDirectoryW), win::environment_variable(u"PATH"));
     for (const std::u16string& dir : dirs) {
-        std::u16string candidate = win::system_path(join_path(dir, file_name));
-        if (::GetFileAttributesW(win::wide(candidate)) != INVALID_FILE_ATTRIBUTES) return candidate;
+        const std::u16string candidate = join_path(dir, file_name);
+        if (win::exists(candidate)) return win::system_path(candidate);
     }
     return std::nullopt;
 }

@@ -1,0 +1,188 @@
+#include "win/file.hpp"
+
+#include "common/grow_buffer.hpp"
+#include "common/paths.hpp"
+#include "win/system.hpp"
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <ranges>
+#include <vector>
+
+namespace tevra::win {
+namespace {
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Not declared by every SDK's headers; the value is fixed by the system's ABI.
+constexpr auto file_rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+UniqueKernelHandle open(const std::u16string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    return UniqueKernelHandle(
+        ::CreateFileW(wide(system_path(path)), access, share, nullptr, disposition, flags, nullptr));
+}
+
+bool is_directory(const std::u16string& path) {
+    const DWORD attributes = ::GetFileAttributesW(wide(system_path(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::expected<std::u16string, DWORD> final_path_or_code(HANDLE file) {
+    std::optional<std::u16string> path = read_growing(
+        [file](char16_t* buffer, std::size_t capacity) {
+            return nonzero(::GetFinalPathNameByHandleW(file, wide(buffer), static_cast<DWORD>(capacity), 0));
+        },
+        512);
+    if (!path) return std::unexpected(::GetLastError());
+    return std::move(*path);
+}
+
+// The whole file, or the error that stopped the reading.
+std::expected<std::string, DWORD> read_whole_file(const std::u16string& path) {
+    const UniqueKernelHandle file = open(path, GENERIC_READ, share_all, OPEN_EXISTING, 0);
+    if (!file) return std::unexpected(::GetLastError());
+    std::string bytes;
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.get(), &size)) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    char chunk[16384];
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) return std::unexpected(::GetLastError());
+        if (read == 0) return bytes;
+        bytes.append(chunk, read);
+    }
+}
+
+std::expected<void, DWORD> rename_by_handle(HANDLE file, const std::u16string& target, DWORD flags,
+                                            FILE_INFO_BY_HANDLE_CLASS kind) {
+    // A path is at most 32,767 units: its size in bytes always fits the structure's field.
+    const std::u16string target_path = system_path(target);
+    const std::size_t name_bytes = target_path.size() * sizeof(char16_t);
+    const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(char16_t);
+    const auto buffer = std::make_unique<std::byte[]>(size);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    // The plain rename reads the first byte of Flags as its ReplaceIfExists.
+    info->Flags = flags;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(info->FileName, target_path.c_str(), name_bytes + sizeof(char16_t));
+    if (::SetFileInformationByHandle(file, kind, info, static_cast<DWORD>(size))) return {};
+    return std::unexpected(::GetLastError());
+}
+
+// Renames the open file onto `target`, replacing it.
+std::expected<void, DWORD> rename_onto(HANDLE file, const std::u16string& target) {
+    constexpr DWORD access_denied = ERROR_ACCESS_DENIED;
+    std::expected<void, DWORD> renamed =
+        rename_by_handle(file, target, FILE_RENAME_FLAG_REPLACE_IF_EXISTS, FileRenameInfo);
+    if (renamed || renamed.error() != access_denied) return renamed;
+    // Access denied is how the system refuses to replace a file that a reader holds with delete sharing; the
+    // POSIX-semantics rename replaces it all the same.
+    renamed = rename_by_handle(file, target, FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS,
+                               file_rename_info_ex);
+    // Access to the rename was denied: whatever the fallback met on the way is reported as that denial, but a
+    // directory in the way.
+    if (renamed || renamed.error() == ERROR_DIR_NOT_EMPTY) return renamed;
+    return std::unexpected(access_denied);
+}
+
+// Made afresh by every save. Whatever stands at the path (a stale file, or a link to a file elsewhere) is deleted
+// first (a link itself, never its target), whatever the deletion meets: CREATE_NEW never opens through a link that
+// is still there or appears meanwhile, it fails instead. Reading is shared; writing and deleting are not, so nobody
+// changes the file between the write and the rename.
+std::expected<UniqueKernelHandle, DWORD> create_fresh(const std::u16string& path) {
+    ::DeleteFileW(wide(system_path(path)));
+    UniqueKernelHandle file = open(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW, 0);
+    if (!file) return std::unexpected(::GetLastError());
+    return file;
+}
+
+}  // namespace
+
+std::expected<void, std::string> create_directory_tree(const std::u16string& path) {
+    std::vector<std::u16string> missing;
+    std::u16string current = path;
+    for (;;) {
+        if (current.empty()) break;
+        if (::CreateDirectoryW(wide(system_path(current)), nullptr)) break;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND) {
+            std::u16string parent = parent_of(current);
+            if (parent == current) return system_failure(error);
+            missing.push_back(std::move(current));
+            current = std::move(parent);
+            continue;
+        }
+        if (is_directory(current)) break;
+        return system_failure(error);
+    }
+    for (const std::u16string& dir : std::views::reverse(missing)) {
+        if (!::CreateDirectoryW(wide(system_path(dir)), nullptr)) {
+            const DWORD error = ::GetLastError();
+            if (!is_directory(dir)) return system_failure(error);
+        }
+    }
+    return {};
+}
+
+bool exists(const std::u16string& path) {
+    return ::GetFileAttributesW(wide(system_path(path))) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::expected<std::u16string, std::string> final_path(HANDLE file) {
+    std::expected<std::u16string, DWORD> path = final_path_or_code(file);
+    if (!path) return system_failure(path.error());
+    return std::move(*path);
+}
+
+std::expected<std::u16string, std::string> canonical_path(const std::u16string& path) {
+    // No access asked for, everything shared: nobody else's open is disturbed.
+    const UniqueKernelHandle file = open(path, 0, share_all, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file) return system_failure(::GetLastError());
+    return final_path(file.get());
+}
+
+std::expected<UniqueKernelHandle, std::uint32_t> open_to_hold(const std::u16string& path) {
+    UniqueKernelHandle file = open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    if (!file) return std::unexpected(::GetLastError());
+    return file;
+}
+
+bool directory_entry_is_file(const std::u16string& path) {
+    WIN32_FIND_DATAW entry{};
+    const UniqueFind find(
+        ::FindFirstFileExW(wide(system_path(path)), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!find) return false;
+    const bool is_link =
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(entry.dwReserved0);
+    return !is_link && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::optional<std::string> read_file(const std::u16string& path) {
+    constexpr int busy_retries = 20;
+    for (int retry = 0;; ++retry) {
+        std::expected<std::string, DWORD> bytes = read_whole_file(path);
+        if (bytes) return std::move(*bytes);
+        const bool busy = bytes.error() == ERROR_SHARING_VIOLATION || bytes.error() == ERROR_LOCK_VIOLATION;
+        if (!busy || retry == busy_retries) return std::nullopt;
+        ::Sleep(50);
+    }
+}
+
+std::expected<void, std::string> replace_file(const std::u16string& target, const std::u16string& temporary,
+                                              std::string_view bytes) {
+    std::expected<UniqueKernelHandle, DWORD> file = create_fresh(temporary);
+    if (!file) return system_failure(file.error());
+    // A failure from here on leaves the temporary file behind: removing it could fail as well, and the next save
+    // deletes whatever stands there.
+    if (auto written = write_all(file->get(), bytes); !written) return written;
+    // Without the flush a power loss could leave an empty or partial file after the rename.
+    if (!::FlushFileBuffers(file->get())) return system_failure(::GetLastError());
+    // Through the handle that wrote it, closed only afterwards: nobody can open it for writing in between.
+    if (const std::expected<void, DWORD> renamed = rename_onto(file->get(), target); !renamed)
+        return system_failure(renamed.error());
+    return {};
+}
+
+}  // namespace tevra::win
