@@ -17,7 +17,8 @@ ProductLayout current_product_layout();
 UpdateStateFile load_state(const ProductLayout& layout);
 
 // Replaces the state file through the temporary file and a rename; a reader sees the old or the new
-// text, never a mix. Creates the product's directories first.
+// text, never a mix. Creates the product's directories first. Another save, or a reader in the way, is waited
+// for about a second; the last save wins.
 std::expected<void, std::string> save_state(const ProductLayout& layout, const UpdateStateFile& state);
 
 }  // namespace tevra

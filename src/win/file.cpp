@@ -2,6 +2,7 @@
 
 #include "common/grow_buffer.hpp"
 #include "common/paths.hpp"
+#include "common/utf.hpp"
 #include "win/system.hpp"
 
 #include <cstddef>
@@ -23,6 +24,15 @@ UniqueKernelHandle open(const std::u16string& path, DWORD access, DWORD share, D
         ::CreateFileW(wide(system_path(path)), access, share, nullptr, disposition, flags, nullptr));
 }
 
+// One pause of a wait for another process to let go of a file: 20 pauses of 50 ms, about a second in all.
+constexpr int pauses_per_wait = 20;
+bool pause_for_turn(int& pauses_left) {
+    if (pauses_left == 0) return false;
+    --pauses_left;
+    ::Sleep(50);
+    return true;
+}
+
 bool is_directory(const std::u16string& path) {
     const DWORD attributes = ::GetFileAttributesW(wide(system_path(path)));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -36,6 +46,12 @@ std::expected<std::u16string, DWORD> final_path_or_code(HANDLE file) {
         512);
     if (!path) return std::unexpected(::GetLastError());
     return std::move(*path);
+}
+
+// File names compare without regard to letter case.
+bool same_path(std::u16string_view a, std::u16string_view b) {
+    return ::CompareStringOrdinal(wide(a.data()), static_cast<int>(a.size()), wide(b.data()),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // The whole file, or the error that stopped the reading.
@@ -81,21 +97,50 @@ std::expected<void, DWORD> rename_onto(HANDLE file, const std::u16string& target
     // POSIX-semantics rename replaces it all the same.
     renamed = rename_by_handle(file, target, FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS,
                                file_rename_info_ex);
-    // Access to the rename was denied: whatever the fallback met on the way is reported as that denial, but a
-    // directory in the way.
+    // A directory in the way stays so, and waiting can't help; whatever else stopped the fallback (a system without
+    // it, a reader without delete sharing) stays the denial, which is waited out.
     if (renamed || renamed.error() == ERROR_DIR_NOT_EMPTY) return renamed;
     return std::unexpected(access_denied);
 }
 
-// Made afresh by every save. Whatever stands at the path (a stale file, or a link to a file elsewhere) is deleted
-// first (a link itself, never its target), whatever the deletion meets: CREATE_NEW never opens through a link that
-// is still there or appears meanwhile, it fails instead. Reading is shared; writing and deleting are not, so nobody
-// changes the file between the write and the rename.
-std::expected<UniqueKernelHandle, DWORD> create_fresh(const std::u16string& path) {
-    ::DeleteFileW(wide(system_path(path)));
+// Frees `path` of whatever stands there. Others may hold it open with delete sharing (a scanner reading a stale
+// file), so that a deletion would keep the name taken until they let go: it is renamed through its own handle to a
+// name of its own beside it first, and deleted there once the last holder lets go. Only that name goes: an object
+// whose final path is not `path` itself (a link that the system followed) is left alone, and the save fails.
+std::expected<void, DWORD> free_name(const std::u16string& path, const std::u16string& final) {
+    const UniqueKernelHandle stale = open(path, DELETE, share_all, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!stale) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return {};
+        return std::unexpected(error);
+    }
+    const std::expected<std::u16string, DWORD> actual = final_path_or_code(stale.get());
+    if (!actual) return std::unexpected(actual.error());
+    if (!same_path(*actual, final)) return std::unexpected(DWORD{ERROR_CANT_RESOLVE_FILENAME});
+    static unsigned aside_count = 0;
+    const std::u16string aside = path + utf8_to_utf16("." + std::to_string(::GetCurrentProcessId()) + "-" +
+                                                      std::to_string(++aside_count) + ".stale");
+    if (auto renamed = rename_by_handle(stale.get(), aside, 0, FileRenameInfo); !renamed) return renamed;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(stale.get(), FileDispositionInfo, &disposition, sizeof disposition))
+        return std::unexpected(::GetLastError());
+    return {};
+}
+
+// Made afresh: CREATE_NEW never opens through a link that appears after the name was freed, it fails instead.
+// Reading is shared; writing and deleting are not, so nobody changes the file between the write and the rename.
+std::expected<UniqueKernelHandle, DWORD> create_fresh(const std::u16string& path, const std::u16string& final) {
+    if (auto freed = free_name(path, final); !freed) return std::unexpected(freed.error());
     UniqueKernelHandle file = open(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW, 0);
     if (!file) return std::unexpected(::GetLastError());
     return file;
+}
+
+// Another process holds what a save needs: another save's temporary file, a name it recreated meanwhile, a reader
+// of the target without delete sharing, a file still being deleted.
+bool is_busy(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
 }  // namespace
@@ -160,29 +205,46 @@ bool directory_entry_is_file(const std::u16string& path) {
 }
 
 std::optional<std::string> read_file(const std::u16string& path) {
-    constexpr int busy_retries = 20;
-    for (int retry = 0;; ++retry) {
+    int pauses_left = pauses_per_wait;
+    for (;;) {
         std::expected<std::string, DWORD> bytes = read_whole_file(path);
         if (bytes) return std::move(*bytes);
         const bool busy = bytes.error() == ERROR_SHARING_VIOLATION || bytes.error() == ERROR_LOCK_VIOLATION;
-        if (!busy || retry == busy_retries) return std::nullopt;
-        ::Sleep(50);
+        if (!busy || !pause_for_turn(pauses_left)) return std::nullopt;
     }
 }
 
 std::expected<void, std::string> replace_file(const std::u16string& target, const std::u16string& temporary,
                                               std::string_view bytes) {
-    std::expected<UniqueKernelHandle, DWORD> file = create_fresh(temporary);
-    if (!file) return system_failure(file.error());
+    // What the temporary file's final path must be: its directory's, and its own name.
+    const std::u16string directory = parent_of(temporary);
+    const std::expected<std::u16string, std::string> final_directory = canonical_path(directory);
+    if (!final_directory) return std::unexpected(final_directory.error());
+    const std::u16string name = temporary.substr(directory_of(temporary).value_or(u"").size());
+    const std::u16string final_temporary = join_path(*final_directory, name);
+
+    // One wait for the whole save: it ends within about a second, whoever holds what.
+    int pauses_left = pauses_per_wait;
+    UniqueKernelHandle file;
+    for (;;) {
+        std::expected<UniqueKernelHandle, DWORD> created = create_fresh(temporary, final_temporary);
+        if (created) {
+            file = std::move(*created);
+            break;
+        }
+        if (!is_busy(created.error()) || !pause_for_turn(pauses_left)) return system_failure(created.error());
+    }
     // A failure from here on leaves the temporary file behind: removing it could fail as well, and the next save
-    // deletes whatever stands there.
-    if (auto written = write_all(file->get(), bytes); !written) return written;
+    // frees the name whatever stands there.
+    if (auto written = write_all(file.get(), bytes); !written) return written;
     // Without the flush a power loss could leave an empty or partial file after the rename.
-    if (!::FlushFileBuffers(file->get())) return system_failure(::GetLastError());
+    if (!::FlushFileBuffers(file.get())) return system_failure(::GetLastError());
     // Through the handle that wrote it, closed only afterwards: nobody can open it for writing in between.
-    if (const std::expected<void, DWORD> renamed = rename_onto(file->get(), target); !renamed)
-        return system_failure(renamed.error());
-    return {};
+    for (;;) {
+        const std::expected<void, DWORD> renamed = rename_onto(file.get(), target);
+        if (renamed) return {};
+        if (!is_busy(renamed.error()) || !pause_for_turn(pauses_left)) return system_failure(renamed.error());
+    }
 }
 
 }  // namespace tevra::win

@@ -41,7 +41,8 @@ std::optional<std::string> read_file(const std::u16string& path);
 
 // Replaces `target` with `bytes`: written and flushed to a fresh `temporary` in the same directory, then renamed
 // over `target` through the handle that wrote it, so that a reader finds the old or the new text, never a mix.
-// Whatever stands at `temporary` is deleted first, a link itself and never its target.
+// Whatever stands at `temporary` is removed first, and only that name: never through a link. Another save's
+// temporary file, or a reader in the way of the rename, is waited for, about a second in all.
 std::expected<void, std::string> replace_file(const std::u16string& target, const std::u16string& temporary,
                                               std::string_view bytes);
 

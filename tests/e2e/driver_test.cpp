@@ -47,6 +47,33 @@ TEST(Driver, CommandLineMarkLocationAndStore) {
          marked_stored},
         // The product's own writer may hold it so for a moment.
         {"held briefly without sharing", mark, {{Op::hold_briefly, state}}, stored, 0, "", marked_stored},
+        // A save waits for whatever holds its way for a moment, and nothing that others hold loses a record.
+        {"a reader without delete sharing, briefly", mark, {{Op::read_briefly, state}}, stored, 0, "", marked_stored},
+        {"tmp another save's, briefly",
+         mark,
+         {{Op::text, tmp, L"old"}, {Op::hold_briefly, tmp}},
+         stored,
+         0,
+         "",
+         marked_stored},
+        {"a stale tmp a scanner holds",
+         mark,
+         {{Op::text, tmp, L"old"}, {Op::hold_sharing_all, tmp}},
+         stored,
+         0,
+         "",
+         marked_stored},
+        // A stale tmp that is a symbolic link: Wine follows it even when asked to open the link itself, so the save
+        // leaves it, and what it points to, alone. (Windows opens the link, and the save removes it.)
+        {"tmp a link to the state file", mark, {{Op::link, tmp, state}}, stored, 0, "", same, stored},
+        {"tmp a link to a file elsewhere",
+         mark,
+         {{Op::text, L"%D\\elsewhere", L"kept"}, {Op::link, tmp, L"%D\\elsewhere"}},
+         stored,
+         0,
+         "",
+         same,
+         "kept"},
         // A relative product directory, in the working directory %D; USERPROFILE is %D too, but not consulted.
         {"LOCALAPPDATA defined but empty",
          mark,

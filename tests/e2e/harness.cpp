@@ -178,14 +178,20 @@ void run_rows(const std::vector<Row>& rows) {
                 case Op::unset: variables.emplace_back(step.path, set_variable(step.path, std::nullopt)); break;
                 case Op::hold: hold(held, GENERIC_READ, 0); break;
                 case Op::hold_for_writing: hold(held, GENERIC_WRITE, FILE_SHARE_READ); break;
+                case Op::hold_sharing_all: hold(held, GENERIC_READ, share_all); break;
                 case Op::hold_briefly: hold(held_briefly, GENERIC_READ, 0); break;
+                case Op::read_briefly: hold(held_briefly, GENERIC_READ, FILE_SHARE_READ); break;
                 case Op::expect: expected_files.emplace_back(path, bytes);
             }
         }
         Child child = start(dir / L"bin\\TevraRemoteUpdater.exe", expand(row.line, dir), dir);
         // The temporary file of a save, where LOCALAPPDATA is set and where it is empty (the working directory).
         child.grown = {product / L"update_state.json.tmp", dir / L"Tevra Remote\\update_state.json.tmp"};
-        if (!held_briefly.empty()) ::Sleep(300);
+        if (!held_briefly.empty()) {
+            ::Sleep(300);
+            // Still running: the run met the hold and waited for it.
+            EXPECT_EQ(::WaitForSingleObject(child.process.get(), 0), DWORD{WAIT_TIMEOUT}) << "ended before the hold";
+        }
         held_briefly.clear();
         EXPECT_EQ(child.finish(), row.exit);
         held.clear();
@@ -198,6 +204,9 @@ void run_rows(const std::vector<Row>& rows) {
             << "the installer's command line";
         EXPECT_TRUE(same_text(read_file(state), row.after == same ? row.before : row.after));
         EXPECT_TRUE(same_text(read_file(product / L"update_state.json.tmp"), row.tmp)) << "temporary file";
+        std::error_code absent;  // a save sets a stale temporary file aside, to go once its holders let go
+        for (const auto& entry : fs::directory_iterator(product, absent))
+            EXPECT_FALSE(entry.path().filename().wstring().ends_with(L".stale")) << entry.path();
         for (const auto& [path, bytes] : expected_files) EXPECT_TRUE(same_text(read_file(path), bytes)) << path;
         for (const wchar_t* made : {L"Updates", L"Updates\\Recovery", L"CrashReports"})  // by a save
             EXPECT_TRUE(!row.after || row.after == same || fs::is_directory(product / made)) << made;
