@@ -13,11 +13,11 @@
 namespace tevra {
 namespace {
 
-// The package, open for reading from before its canonical path is taken until the installer has ended. Reading is
-// shared, so the trust provider and the installer open it by that path and read it; writing, renaming, replacing
-// and deleting are not, so what they read is what was checked. Nothing there, a broken link or a directory is no
-// package ("msi not found"); a file that is there but can't be held (open elsewhere for writing) fails with the
-// system's text.
+// The package, open for reading from before its canonical path is taken until the installer has ended, and its
+// bytes locked shared. Reading is shared, so the trust provider and the installer open it by that path and read it;
+// writing, renaming, replacing, deleting and locking for writing are not, so what they read is what was checked.
+// Nothing there, a broken link or a directory is no package ("msi not found"); a file that is there but can't be
+// held (open elsewhere for writing, locked) fails with the system's text.
 std::expected<win::UniqueKernelHandle, std::string> hold_package(const std::u16string& path) {
     std::expected<win::UniqueKernelHandle, std::uint32_t> file = win::open_to_hold(path);
     if (!file) {
@@ -28,6 +28,7 @@ std::expected<win::UniqueKernelHandle, std::string> hold_package(const std::u16s
             return win::system_failure(error);
         return std::unexpected(std::string("msi not found"));
     }
+    if (auto locked = win::lock_contents_shared(file->get()); !locked) return std::unexpected(locked.error());
     return std::move(*file);
 }
 

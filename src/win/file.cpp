@@ -194,6 +194,19 @@ std::expected<UniqueKernelHandle, std::uint32_t> open_to_hold(const std::u16stri
     return file;
 }
 
+std::expected<void, std::string> lock_contents_shared(HANDLE file) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) return system_failure(::GetLastError());
+    if (size.QuadPart == 0) return {};
+    // The data only: the structured-storage library that reads packages locks ranges of its own far past it.
+    const auto length = static_cast<std::uint64_t>(size.QuadPart);
+    OVERLAPPED from_start{};
+    if (!::LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY, 0, static_cast<DWORD>(length), static_cast<DWORD>(length >> 32),
+                      &from_start))
+        return system_failure(::GetLastError());
+    return {};
+}
+
 bool directory_entry_is_file(const std::u16string& path) {
     WIN32_FIND_DATAW entry{};
     const UniqueFind find(

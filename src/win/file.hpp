@@ -32,6 +32,10 @@ std::expected<std::u16string, std::string> canonical_path(const std::u16string& 
 // truncate, rename, replace or delete it. The handle is not inheritable. The error is the system's code.
 std::expected<UniqueKernelHandle, std::uint32_t> open_to_hold(const std::u16string& path);
 
+// Locks the open file's bytes, from offset 0 to its size, shared and at once: other readers still read every byte,
+// and nobody can lock them exclusively until the handle closes. An empty file has no bytes to lock.
+std::expected<void, std::string> lock_contents_shared(HANDLE file);
+
 // The path's own directory entry names a file: not a directory, not a link.
 bool directory_entry_is_file(const std::u16string& path);
 

@@ -84,6 +84,7 @@ TEST(Apply, OnlyWhatReallyLiesInTheStagingDirectory) {
         refused("a directory", {{Op::dir, pkg}}, pkg, "msi not found"),
         refused("held without sharing: found, but not to be held", {staged, {Op::hold, pkg}}, pkg,
                 "Sharing violation. (os error 32)"),
+        refused("locked by another process", {staged, {Op::lock, pkg}}, pkg, "Lock violation. (os error 33)"),
     });
 }
 

@@ -157,6 +157,7 @@ void run_rows(const std::vector<Row>& rows) {
         steps.insert(steps.end(), row.setup.begin(), row.setup.end());
         std::vector<std::pair<std::wstring, std::optional<std::wstring>>> variables;
         std::vector<Handle> held, held_briefly;
+        OVERLAPPED whole{};
         std::vector<std::pair<fs::path, std::string>> expected_files;
         for (const Step& step : steps) {
             const fs::path path = expand(step.path, dir);
@@ -179,6 +180,12 @@ void run_rows(const std::vector<Row>& rows) {
                 case Op::hold: hold(held, GENERIC_READ, 0); break;
                 case Op::hold_for_writing: hold(held, GENERIC_WRITE, FILE_SHARE_READ); break;
                 case Op::hold_sharing_all: hold(held, GENERIC_READ, share_all); break;
+                case Op::lock:
+                    hold(held, GENERIC_READ, FILE_SHARE_READ);
+                    EXPECT_TRUE(::LockFileEx(held.back().get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                                             MAXDWORD, MAXDWORD, &whole))
+                        << "a lock step";
+                    break;
                 case Op::hold_briefly: hold(held_briefly, GENERIC_READ, 0); break;
                 case Op::read_briefly: hold(held_briefly, GENERIC_READ, FILE_SHARE_READ); break;
                 case Op::expect: expected_files.emplace_back(path, bytes);

@@ -62,9 +62,9 @@ inline const std::string same = "<same as before>", unchecked = "<unchecked>";
 // directory; %P the product directory %D\AppData\Local\Tevra Remote (LOCALAPPDATA is %D\AppData\Local); %U its
 // Updates; %B the build directory. The updater runs as a copy in %D\bin, with the stand-in installer beside it as
 // msiexec.exe. Steps before the run. hold: opened for reading without sharing; hold_for_writing: opened for writing,
-// sharing reading only; hold_sharing_all: opened for reading, sharing everything (as a scanner does); these last
-// until the run has ended, but hold_briefly (as hold) and read_briefly (reading, sharing reading only), which end
-// 0.3 s after the start, while the run must still go on.
+// sharing reading only; hold_sharing_all: opened for reading, sharing everything (as a scanner does); lock: opened
+// for reading, sharing reading, and locked whole; these last until the run has ended, but hold_briefly (as hold) and
+// read_briefly (reading, sharing reading only), which end 0.3 s after the start, while the run must still go on.
 // expect: the file's bytes after the run (expected: its text).
 enum class Op {
     copy,
@@ -78,6 +78,7 @@ enum class Op {
     hold,
     hold_for_writing,
     hold_sharing_all,
+    lock,
     hold_briefly,
     read_briefly,
     expect
