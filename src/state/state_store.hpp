@@ -12,8 +12,9 @@ namespace tevra {
 // The layout this process's environment gives (LOCALAPPDATA, USERPROFILE), read once per run.
 ProductLayout current_product_layout();
 
-// Never fails: a missing, unreadable or unacceptable state file gives the default record. A file that
-// another process holds without read sharing is waited for, about a second, before it counts as unreadable.
+// Never fails: a missing, unreadable or unacceptable state file (larger than 16 MiB too) gives the default
+// record. A file that another process holds without read sharing is waited for, about a second, before it
+// counts as unreadable.
 UpdateStateFile load_state(const ProductLayout& layout);
 
 // Replaces the state file through the temporary file and a rename; a reader sees the old or the new

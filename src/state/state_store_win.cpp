@@ -11,6 +11,10 @@
 namespace tevra {
 namespace {
 
+// Far above any record the updater writes (a command line holds at most 32,767 units): a larger file is no record
+// of its, and reading it would cost every run its time and memory.
+constexpr std::uint64_t largest_state_file = std::uint64_t{16} << 20;
+
 // Stamped with the current system time.
 UpdateStateFile default_state() {
     FILETIME now{};
@@ -26,7 +30,7 @@ ProductLayout current_product_layout() {
 }
 
 UpdateStateFile load_state(const ProductLayout& layout) {
-    if (auto bytes = win::read_file(layout.state_file)) {
+    if (auto bytes = win::read_file(layout.state_file, largest_state_file)) {
         if (auto state = state_from_json(*bytes)) return std::move(*state);
     }
     return default_state();

@@ -54,18 +54,24 @@ bool same_path(std::u16string_view a, std::u16string_view b) {
                                   static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// The whole file, or the error that stopped the reading.
-std::expected<std::string, DWORD> read_whole_file(const std::u16string& path) {
+// The whole file, or the error that stopped the reading (ERROR_FILE_TOO_LARGE past the bound).
+std::expected<std::string, DWORD> read_whole_file(const std::u16string& path, std::uint64_t max_bytes) {
     const UniqueKernelHandle file = open(path, GENERIC_READ, share_all, OPEN_EXISTING, 0);
     if (!file) return std::unexpected(::GetLastError());
+    constexpr DWORD too_large = ERROR_FILE_TOO_LARGE;
     std::string bytes;
     LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file.get(), &size)) bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    if (::GetFileSizeEx(file.get(), &size)) {
+        if (static_cast<std::uint64_t>(size.QuadPart) > max_bytes) return std::unexpected(too_large);
+        bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    }
     char chunk[16384];
     for (;;) {
         DWORD read = 0;
         if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) return std::unexpected(::GetLastError());
         if (read == 0) return bytes;
+        // The file may have grown since its size was asked.
+        if (bytes.size() + read > max_bytes) return std::unexpected(too_large);
         bytes.append(chunk, read);
     }
 }
@@ -217,10 +223,10 @@ bool directory_entry_is_file(const std::u16string& path) {
     return !is_link && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::optional<std::string> read_file(const std::u16string& path) {
+std::optional<std::string> read_file(const std::u16string& path, std::uint64_t max_bytes) {
     int pauses_left = pauses_per_wait;
     for (;;) {
-        std::expected<std::string, DWORD> bytes = read_whole_file(path);
+        std::expected<std::string, DWORD> bytes = read_whole_file(path, max_bytes);
         if (bytes) return std::move(*bytes);
         const bool busy = bytes.error() == ERROR_SHARING_VIOLATION || bytes.error() == ERROR_LOCK_VIOLATION;
         if (!busy || !pause_for_turn(pauses_left)) return std::nullopt;

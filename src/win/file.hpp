@@ -1,5 +1,5 @@
-// Win32: the program's file-system calls: directory trees, existence, final paths, held files, whole reads, and
-// replacing a file through a fresh temporary file. Paths reach the system by the hand-over rule.
+// Win32: the program's file-system calls: directory trees, existence, final paths, held files, bounded whole
+// reads, and replacing a file through a fresh temporary file. Paths reach the system by the hand-over rule.
 #pragma once
 
 #include "win/unique_handle.hpp"
@@ -39,9 +39,10 @@ std::expected<void, std::string> lock_contents_shared(HANDLE file);
 // The path's own directory entry names a file: not a directory, not a link.
 bool directory_entry_is_file(const std::u16string& path);
 
-// The whole file, or nothing: missing or unreadable. A file that another process has open without read sharing or
-// has locked is waited for, about a second, before it counts as unreadable.
-std::optional<std::string> read_file(const std::u16string& path);
+// The whole file, or nothing: missing, unreadable, or larger than `max_bytes` (then never read). A file that
+// another process has open without read sharing or has locked is waited for, about a second, before it counts as
+// unreadable.
+std::optional<std::string> read_file(const std::u16string& path, std::uint64_t max_bytes);
 
 // Replaces `target` with `bytes`: written and flushed to a fresh `temporary` in the same directory, then renamed
 // over `target` through the handle that wrote it, so that a reader finds the old or the new text, never a mix.

@@ -19,6 +19,9 @@ const std::string marked_stored = R"({
   "updated_unix": 1234
 })";
 
+// The stored record, followed by blanks up to `size` bytes.
+std::string padded(std::size_t size) { return stored + std::string(size - stored.size(), ' '); }
+
 TEST(Driver, CommandLineMarkLocationAndStore) {
     run_rows({
         {"help", L"u --apply-msi -h", {}, stored, 0, std::string(tevra::usage_text)},
@@ -32,6 +35,9 @@ TEST(Driver, CommandLineMarkLocationAndStore) {
         // file as it was, and the run's status is its command's own.
         {"not a record", L"u", {}, "[\"downloaded\",\"1.0\"", 1, missing, failed_default},
         {"a directory", L"u", {{Op::dir, state}}, {}, 1, missing, std::nullopt, failed_default},
+        // Read up to 16 MiB, far above any record the updater writes; a larger file is never read.
+        {"a record padded to 16 MiB", mark, {}, padded(16 << 20), 0, "", marked_stored},
+        {"a record padded a byte further", mark, {}, padded((16 << 20) + 1), 0, "", marked_default},
         {"held open without sharing", mark, {{Op::hold, state}}, stored, 0, "", same, marked_default},
         {"read while held for writing", mark, {{Op::hold_for_writing, state}}, stored, 0, "", same, marked_stored},
         {"Updates is a file", mark, {{Op::text, L"%U", L"a file"}}, stored},
