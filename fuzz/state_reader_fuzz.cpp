@@ -46,10 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {&record->candidate_version, &record->staged_msi, &record->last_error, &record->last_accepted_version})
         require(!*text || is_valid_utf8(**text), "texts are valid UTF-8");
 
-    const auto written = tevra::state_to_json(*record);
-    require(written.has_value(), "an accepted record is written");
-    const auto again = tevra::state_from_json(*written);
+    const std::string written = tevra::state_to_json(*record);
+    const auto again = tevra::state_from_json(written);
     require(again.has_value() && *again == *record, "reading back gives the same record");
-    require(tevra::state_to_json(*again) == *written, "writing again gives the same bytes");
+    require(tevra::state_to_json(*again) == written, "writing again gives the same bytes");
     return 0;
 }

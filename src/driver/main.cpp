@@ -100,7 +100,7 @@ int wmain(int /*argc*/, wchar_t** /*argv*/) {
     try {
         return tevra::run();
     } catch (const std::bad_alloc&) {
-        // Out of memory with nothing sensible left to record.
+        // The one place that handles running out of memory, wherever it happens: nothing sensible is left to record.
         return 1;
     }
 }

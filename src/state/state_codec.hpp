@@ -39,12 +39,12 @@ inline constexpr std::array<Field, field_count> fields_in_order = [] {
 
 constexpr std::string_view field_key(Field field) { return field_keys[static_cast<std::size_t>(field)]; }
 
-// The file's exact text: two-space indent, LF line ends, no trailing newline.
-// Fails only when memory runs out ("out of memory"); never throws.
-std::expected<std::string, std::string> state_to_json(const UpdateStateFile& state);
+// The file's exact text: two-space indent, LF line ends, no trailing newline. Nothing in a record
+// can fail to be written; running out of memory propagates as std::bad_alloc.
+std::string state_to_json(const UpdateStateFile& state);
 
 // Strict reader. Any breach gives an error text (line and column), never a partial record.
-// Never throws: running out of memory is reported as an error too.
+// Running out of memory is no breach of the text: it propagates as std::bad_alloc too.
 std::expected<UpdateStateFile, std::string> state_from_json(std::string_view bytes);
 
 }  // namespace tevra

@@ -5,7 +5,6 @@
 #include "state/state_codec.hpp"
 
 #include <array>
-#include <exception>
 #include <optional>
 
 namespace tevra {
@@ -136,8 +135,10 @@ bool read_array_form(JsonScanner& json, UpdateStateFile& state) {
     return json.expect(']', "array form must have seven elements");
 }
 
-std::expected<UpdateStateFile, std::string> read_record(std::string_view text) {
-    JsonScanner json(text);
+}  // namespace
+
+std::expected<UpdateStateFile, std::string> state_from_json(std::string_view bytes) {
+    JsonScanner json(bytes);
     UpdateStateFile state;
     json.skip_whitespace();
     bool ok = false;
@@ -155,18 +156,6 @@ std::expected<UpdateStateFile, std::string> read_record(std::string_view text) {
     }
     if (!ok) return std::unexpected(json.take_error());
     return state;
-}
-
-}  // namespace
-
-std::expected<UpdateStateFile, std::string> state_from_json(std::string_view bytes) {
-    try {
-        return read_record(bytes);
-    } catch (const std::exception&) {
-        // Only allocation can fail here. The text fits the small-string buffer of every standard
-        // library, so making it allocates nothing.
-        return std::unexpected(std::string("out of memory"));
-    }
 }
 
 }  // namespace tevra

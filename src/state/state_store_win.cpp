@@ -42,9 +42,7 @@ std::expected<void, std::string> save_state(const ProductLayout& layout, const U
 
     // Written as the caller holds it. updated_unix is never stamped here: it is the product's own record of
     // when it staged an update, carried through every save.
-    auto text = state_to_json(state);
-    if (!text) return std::unexpected(std::move(text.error()));
-    return win::replace_file(layout.state_file, layout.temporary_file, *text);
+    return win::replace_file(layout.state_file, layout.temporary_file, state_to_json(state));
 }
 
 }  // namespace tevra

@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
-#include <exception>
 
 namespace tevra {
 
@@ -75,24 +74,18 @@ void append_value(std::string& out, const UpdateStateFile& state, Field field) {
 
 }  // namespace
 
-std::expected<std::string, std::string> state_to_json(const UpdateStateFile& state) {
-    try {
-        std::string out;
-        out.reserve(128);
-        for (const Field field : fields_in_order) {
-            // The opening brace or the separator of the previous member, the indent, the key.
-            out.append(field == fields_in_order.front() ? "{\n  " : ",\n  ");
-            append_json_string(out, field_key(field));
-            out.append(": ");
-            append_value(out, state, field);
-        }
-        out.append("\n}");
-        return out;
-    } catch (const std::exception&) {
-        // Only allocation can fail here. The text fits the small-string buffer of every standard
-        // library, so making it allocates nothing.
-        return std::unexpected(std::string("out of memory"));
+std::string state_to_json(const UpdateStateFile& state) {
+    std::string out;
+    out.reserve(128);
+    for (const Field field : fields_in_order) {
+        // The opening brace or the separator of the previous member, the indent, the key.
+        out.append(field == fields_in_order.front() ? "{\n  " : ",\n  ");
+        append_json_string(out, field_key(field));
+        out.append(": ");
+        append_value(out, state, field);
     }
+    out.append("\n}");
+    return out;
 }
 
 }  // namespace tevra
