@@ -1,4 +1,4 @@
-// The state file's text: exact writing, strict reading with exact errors, and writing back what was read.
+// The state file's text: exact writing, strict reading that tells where it stops, and writing back what was read.
 #include "state/state_codec.hpp"
 
 #include <gtest/gtest.h>
@@ -116,89 +116,92 @@ TEST(Reader, AcceptsRecordsThatRoundTrip) {
     }
 }
 
-TEST(Reader, RejectsWithExactErrorAndPosition) {
+// The program only asks whether a text is accepted: each row pins where reading stops, a few the wording too.
+TEST(Reader, RejectsWhereTheBreachIs) {
     const struct {
-        std::string_view text, error;
+        std::string_view text;
+        int line, column;
+        std::string_view what = {};
     } cases[] = {
         // The value as a whole.
-        {"", "empty text at line 1 column 1"},
-        {" \n\t\r", "empty text at line 2 column 3"},
-        {"\xEF\xBB\xBF" WITH(""), "expected an object or an array at line 1 column 1"},
-        {WITH("") ",", "unexpected text after the value at line 1 column 56"},
-        {"{\r\n  \"phase\": 7}", "phase must be a phase name at line 2 column 12"},
+        {" \n\t\r", 2, 3, "empty text"},
+        {"\xEF\xBB\xBF" WITH(""), 1, 1},
+        {WITH("") ",", 1, 56},
+        {"{\r\n  \"phase\": 7}", 2, 12},
         // Members of the record's object.
-        {"{}", "missing phase at line 1 column 3"},
-        {R"({"phase":"idle","current_version":"1"})", "missing updated_unix at line 1 column 39"},
-        {R"({"phase":"idle","current_version":"1","updated_unix":5,})", "expected a member name at line 1 column 56"},
-        {R"({"phase" "idle","current_version":"1","updated_unix":5})", "expected ':' at line 1 column 10"},
-        {R"({"phase":"idle" "current_version":"1","updated_unix":5})", "expected ',' or '}' at line 1 column 17"},
-        {WITH("\"phase\":\"idle\","), "repeated member at line 1 column 17"},
-        {WITH("\"staged_msi\":null,\"staged_msi\":null,"), "repeated member at line 1 column 20"},
-        {WITH("\"phas\\u0065\":\"idle\","), "repeated member at line 1 column 22"},
+        {"{}", 1, 3, "missing phase"},
+        {R"({"phase":"idle","updated_unix":5})", 1, 34},
+        {R"({"phase":"idle","current_version":"1"})", 1, 39, "missing updated_unix"},
+        {R"({"phase":"idle","current_version":"1","updated_unix":5,})", 1, 56},
+        {R"({"phase" "idle","current_version":"1","updated_unix":5})", 1, 10},
+        {R"({"phase":"idle" "current_version":"1","updated_unix":5})", 1, 17},
+        {WITH("\"phase\":\"idle\","), 1, 17, "repeated member"},
+        {WITH("\"staged_msi\":null,\"staged_msi\":null,"), 1, 20},
+        {WITH("\"phas\\u0065\":\"idle\","), 1, 22},
         // Values of the fields.
-        {PHASE(R"("Idle")"), "unknown phase at line 1 column 10"},
-        {PHASE("null"), "phase must be a phase name at line 1 column 10"},
-        {PHASE(R"({"x":null})"), "unknown phase at line 1 column 11"},
-        {PHASE(R"({"idle" null})"), "expected ':' at line 1 column 18"},
-        {PHASE(R"({"idle":0})"), "phase member value must be null at line 1 column 18"},
-        {PHASE(R"({"idle":null,"x":null})"), "phase object must have exactly one member at line 1 column 22"},
-        {VERSION("null"), "current_version must be a string at line 1 column 35"},
-        {WITH("\"last_error\":false,"), "expected a string or null at line 1 column 15"},
-        {TIME("-1"), "updated_unix must not be negative at line 1 column 54"},
-        {TIME("1.0"), "updated_unix must be a whole number without exponent at line 1 column 55"},
-        {TIME("1e9"), "updated_unix must be a whole number without exponent at line 1 column 55"},
-        {TIME("05"), "leading zero in number at line 1 column 55"},
-        {TIME("18446744073709551616"), "updated_unix is too large at line 1 column 73"},
-        {TIME("\"5\""), "updated_unix must be an integer at line 1 column 54"},
+        {PHASE(R"("Idle")"), 1, 10},
+        {PHASE("null"), 1, 10},
+        {PHASE(R"({"x":null})"), 1, 11},
+        {PHASE(R"({"idle" null})"), 1, 18},
+        {PHASE(R"({"idle":0})"), 1, 18},
+        {PHASE(R"({"idle":null,"x":null})"), 1, 22},
+        {VERSION("null"), 1, 35},
+        {WITH("\"last_error\":false,"), 1, 15},
+        {TIME("-1"), 1, 54},
+        {TIME("1.0"), 1, 55},
+        {TIME("1e9"), 1, 55},
+        {TIME("05"), 1, 55},
+        {TIME("18446744073709551616"), 1, 73, "updated_unix is too large"},
+        {TIME("\"5\""), 1, 54},
         // The array form.
-        {R"(["idle","1",null,null,null,null])", "array form must have seven elements at line 1 column 32"},
-        {R"(["idle","1",null,null,null,null,5,null])", "array form must have seven elements at line 1 column 34"},
-        {"[]", "phase must be a phase name at line 1 column 2"},
-        {R"(["idle","1",null,null,null,false,5])", "expected a string or null at line 1 column 28"},
-        {"[\"idle\",\"1\",null,null,null,null,5.5]",
-         "updated_unix must be a whole number without exponent at line 1 column 34"},
+        {R"(["idle","1",null,null,null,null])", 1, 32},
+        {R"(["idle","1",null,null,null,null,5,null])", 1, 34},
+        {"[]", 1, 2},
         // Strings that are read.
-        {VERSION("\"a\\x\""), "invalid escape at line 1 column 38"},
-        {VERSION("\"\\u12G4\""), "invalid \\u escape at line 1 column 38"},
-        {"{\"phase\":\"\\u12", "incomplete \\u escape at line 1 column 13"},
-        {"{\"phase\":\"\\u1234", "unterminated string at line 1 column 17"},
-        {"{\"phase\":\"\\ud83d\\u", "incomplete \\u escape at line 1 column 19"},
-        {VERSION("\"a\x1F\""), "control character in string at line 1 column 37"},
-        {"{\"phase\":\"idle", "unterminated string at line 1 column 15"},
-        {VERSION("\"\\ud83d\""), "unpaired surrogate escape at line 1 column 42"},
-        {VERSION("\"\\ud83dxudc00\""), "unpaired surrogate escape at line 1 column 42"},
-        {VERSION("\"\\udc00\""), "unpaired surrogate escape at line 1 column 42"},
-        {VERSION("\"\\udfff\""), "unpaired surrogate escape at line 1 column 42"},
-        {VERSION("\"\\udbff\\udbff\""), "unpaired surrogate escape at line 1 column 48"},
-        {VERSION("\"\\ud800\\u12G4\""), "invalid \\u escape at line 1 column 44"},
-        {VERSION("\"\xC1\xBF\""), "invalid UTF-8 at line 1 column 36"},
-        {VERSION("\"\xE0\x9F\xBF\""), "invalid UTF-8 at line 1 column 36"},
-        {VERSION("\"\xF0\x8F\xBF\xBF\""), "invalid UTF-8 at line 1 column 36"},
-        {VERSION("\"\xED\xA0\x80\""), "invalid UTF-8 at line 1 column 36"},
-        {VERSION("\"\xF4\x90\x80\x80\""), "invalid UTF-8 at line 1 column 36"},
-        {VERSION("\"\xE2\x82\xC0\""), "invalid UTF-8 at line 1 column 36"},
-        {"{\"phase\":\"\xF0\x9F\x98", "invalid UTF-8 at line 1 column 11"},
-        {"{\"phase\":\"\xC3\xA9", "unterminated string at line 1 column 13"},
-        {VERSION("\"\x80\""), "invalid UTF-8 at line 1 column 36"},
-        {VERSION("\"\xF5\x80\x80\x80\""), "invalid UTF-8 at line 1 column 36"},
-        {WITH("\"\xC3(\":1,"), "invalid UTF-8 at line 1 column 3"},
+        {VERSION("\"a\\x\""), 1, 38},
+        {VERSION("\"\\u12G4\""), 1, 38},
+        {"{\"phase\":\"\\u12", 1, 13},
+        {"{\"phase\":\"\\u1234", 1, 17},
+        {"{\"phase\":\"\\ud83d\\u", 1, 19},
+        {VERSION("\"a\x1F\""), 1, 37},
+        {VERSION("\"\\ud83d\""), 1, 42, "unpaired surrogate escape"},
+        {VERSION("\"\\ud83dxudc00\""), 1, 42},
+        {VERSION("\"\\udc00\""), 1, 42},
+        {VERSION("\"\\udfff\""), 1, 42},
+        {VERSION("\"\\udbff\\udbff\""), 1, 48},
+        {VERSION("\"\\ud800\\u12G4\""), 1, 44},
+        {VERSION("\"\xC1\xBF\""), 1, 36},
+        {VERSION("\"\xE0\x9F\xBF\""), 1, 36},
+        {VERSION("\"\xF0\x8F\xBF\xBF\""), 1, 36},
+        {VERSION("\"\xED\xA0\x80\""), 1, 36},
+        {VERSION("\"\xF4\x90\x80\x80\""), 1, 36},
+        {VERSION("\"\xE2\x82\xC0\""), 1, 36},
+        {"{\"phase\":\"\xF0\x9F\x98", 1, 11},
+        {"{\"phase\":\"\xC3\xA9", 1, 13},
+        {VERSION("\"\x80\""), 1, 36},
+        {VERSION("\"\xF5\x80\x80\x80\""), 1, 36},
+        {WITH("\"\xC3(\":1,"), 1, 3},
         // Skipped values: syntax only, but all of it.
-        {WITH("\"x\":\"a long string with \\a bad escape\","), "invalid escape at line 1 column 27"},
-        {WITH("\"x\":\"a long string with a \x1F control\","), "control character in string at line 1 column 28"},
-        {"{\"x\":\"a long string that never ends", "unterminated string at line 1 column 36"},
-        {WITH("\"x\":01,"), "expected ',' or '}' at line 1 column 7"},
-        {WITH("\"x\":-,"), "invalid number at line 1 column 7"},
-        {WITH("\"x\":1.,"), "invalid number at line 1 column 8"},
-        {WITH("\"x\":1e+,"), "invalid number at line 1 column 9"},
-        {WITH("\"x\":[tru],"), "invalid literal at line 1 column 7"},
-        {WITH("\"x\":[1},"), "expected ',' or the end of the container at line 1 column 8"},
-        {WITH("\"x\":[{\"a\":[1]]},"), "expected ',' or the end of the container at line 1 column 15"},
-        {WITH("\"x\":{\"a\":1,},"), "expected a member name at line 1 column 13"},
-        {WITH("\"x\":{\"a\" 1},"), "expected ':' at line 1 column 11"},
-        {"{\"x\":", "unexpected end of text at line 1 column 6"},
-        {"{\"x\":true", "expected ',' or '}' at line 1 column 10"},
+        {WITH("\"x\":\"a long string with \\a bad escape\","), 1, 27},
+        {WITH("\"x\":\"a long string with a \x1F control\","), 1, 28},
+        {"{\"x\":\"a long string that never ends", 1, 36},
+        {WITH("\"x\":01,"), 1, 7},
+        {WITH("\"x\":-,"), 1, 7},
+        {WITH("\"x\":1.,"), 1, 8},
+        {WITH("\"x\":1e+,"), 1, 9},
+        {WITH("\"x\":[tru],"), 1, 7},
+        {WITH("\"x\":[1},"), 1, 8, "expected ',' or the end of the container"},
+        {WITH("\"x\":[{\"a\":[1]]},"), 1, 15},
+        {WITH("\"x\":{\"a\":1,},"), 1, 13},
+        {WITH("\"x\":{\"a\" 1},"), 1, 11},
+        {"{\"x\":true", 1, 10},
     };
-    for (const auto& c : cases) EXPECT_EQ(error_of(tevra::state_from_json(c.text)), c.error) << c.text;
+    for (const auto& c : cases) {
+        const std::string error = error_of(tevra::state_from_json(c.text));
+        const std::string where = " at line " + std::to_string(c.line) + " column " + std::to_string(c.column);
+        const bool as_expected = c.what.empty() ? error.ends_with(where) : error == std::string(c.what) + where;
+        EXPECT_TRUE(as_expected) << c.text << ": " << error;
+    }
 }
 
 TEST(Reader, DeepNestingNeverOverflowsTheStack) {
