@@ -36,8 +36,7 @@ TEST(Hardening, OverlappingAndKilledRunsLeaveOnlyCompleteRecords) {
     for (int batch = 0; batch < 8 * soak; ++batch) {
         std::vector<Child> children;
         for (int i = 0; i < 4; ++i)
-            children.push_back(
-                start(build_dir() / L"TevraRemoteUpdater.exe", i % 2 ? L"u" : L"u --mark-awaiting-first-start", dir));
+            children.push_back(start(updater(), i % 2 ? L"u" : L"u --mark-awaiting-first-start", dir));
         ::Sleep(random() % 200);  // anywhere in the life of a run
         ::TerminateProcess(children[random() % 4].process.get(), 0x7E57);
         for (Child& child : children) child.finish();

@@ -24,9 +24,9 @@ const Handle children_end_with_the_tests = [] {
     return job;
 }();
 
-Handle open(const fs::path& path, DWORD access, DWORD share, DWORD disposition, BOOL inherit = FALSE) {
+Handle open(const fs::path& path, DWORD access, DWORD share, DWORD disposition, BOOL inherit = FALSE, DWORD flags = 0) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, inherit};
-    return Handle(::CreateFileW(path.c_str(), access, share, &attributes, disposition, 0, nullptr));
+    return Handle(::CreateFileW(path.c_str(), access, share, &attributes, disposition, flags, nullptr));
 }
 
 std::wstring expand(std::wstring text, const fs::path& dir) {
@@ -106,8 +106,21 @@ std::optional<std::wstring> set_variable(const std::wstring& name, const std::op
 }
 
 fs::path build_dir() {
+    static const fs::path dir = [] {
+        wchar_t path[32768];
+        const fs::path folder = fs::path(std::wstring(path, ::GetModuleFileNameW(nullptr, path, 32768))).parent_path();
+        // As the file system reports it (long names, the letter case on disk), as the updater's checks see paths.
+        const Handle handle = open(folder, 0, share_all, OPEN_EXISTING, FALSE, FILE_FLAG_BACKUP_SEMANTICS);
+        const std::wstring final(path, ::GetFinalPathNameByHandleW(handle.get(), path, 32768, 0));
+        return final.starts_with(L"\\\\?\\") && final.find(L':') == 5 ? fs::path(final.substr(4)) : folder;
+    }();
+    return dir;
+}
+
+fs::path updater() {
     wchar_t path[32768];
-    return fs::path(std::wstring(path, ::GetModuleFileNameW(nullptr, path, 32768))).parent_path();
+    const DWORD length = ::GetEnvironmentVariableW(L"TEVRA_CHECK_UPDATER", path, 32768);
+    return length ? fs::path(std::wstring(path, length)) : build_dir() / L"TevraRemoteUpdater.exe";
 }
 
 fs::path test_dir() {
@@ -149,7 +162,7 @@ void run_rows(const std::vector<Row>& rows) {
         SCOPED_TRACE(row.name);
         const fs::path dir = test_dir(), product = expand(L"%P", dir), state = product / L"update_state.json";
         if (row.before) write_file(state, *row.before);
-        std::vector<Step> steps = {{Op::copy, L"%D\\bin\\TevraRemoteUpdater.exe", L"%B\\TevraRemoteUpdater.exe"},
+        std::vector<Step> steps = {{Op::copy, L"%D\\bin\\TevraRemoteUpdater.exe", updater()},
                                    {Op::copy, L"%D\\bin\\msiexec.exe", L"%B\\installer_stub.exe"},
                                    {Op::set, L"LOCALAPPDATA", L"%D\\AppData\\Local"},
                                    {Op::set, L"USERPROFILE", L"%D"},

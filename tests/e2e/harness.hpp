@@ -28,7 +28,9 @@ struct Child {
 Child start(const fs::path& program, std::wstring line, const fs::path& cwd);
 // Sets (none: removes) a variable of the test's environment, which what it starts inherits; gives what it was.
 std::optional<std::wstring> set_variable(const std::wstring& name, const std::optional<std::wstring>& value);
+// Beside the test program: TevraRemoteUpdater.exe, installer_stub.exe, planted\MSISIP.dll, packages\*.msi.
 fs::path build_dir();
+fs::path updater();   // the program under test: the one TEVRA_CHECK_UPDATER names, or the build's
 fs::path test_dir();  // fresh and never reused: under Wine, remove_all loops forever on a Unix link
 std::optional<std::string> read_file(const fs::path& path);  // none when it can't be opened (a directory too)
 // A file's bytes (none: absent) against the expected text, where "<now>" stands for a stamp made since the start.

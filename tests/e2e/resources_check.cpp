@@ -6,7 +6,7 @@
 namespace e2e {
 namespace {
 
-const std::wstring program = build_dir() / L"TevraRemoteUpdater.exe";
+const std::wstring program = updater();
 
 TEST(Resources, VersionStrings) {
     std::vector<char> block(::GetFileVersionInfoSizeW(program.c_str(), nullptr));
