@@ -2,6 +2,8 @@
 // prefix's own Windows Installer on a real package. The outcome's texts are the unit table's; here one row per check.
 #include "harness.hpp"
 
+#include <shlobj.h>
+
 namespace e2e {
 namespace {
 
@@ -108,25 +110,32 @@ TEST(Apply, NothingBetweenCheckAndUse) {
     });
 }
 
-// The prefix's own Windows Installer installs the package, signed or not: its one component is the value it records.
+// The system's Windows Installer installs the package given by its canonical path: its one component records the
+// version and installs a file in the account's own local application data. Removed afterwards, as it came.
 TEST(Apply, RealInstaller) {
-    for (const wchar_t* package : {L"demo.msi", L"demo-signed.msi"}) {
-        SCOPED_TRACE(testing::Message() << package);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo");
-        const std::wstring msi = L"%U\\3.1\\demo.msi";
-        run_rows({{"real msiexec",
-                   apply_line(msi),
-                   {no_stand_in, {Op::copy, msi, L"%B\\packages\\" + std::wstring(package)}},
-                   stored,
-                   0,
-                   "",
-                   installed}});
+    const auto recorded = [] {
         wchar_t version[64] = {};
         DWORD size = sizeof version;
         ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo", L"ExpectedVersion", RRF_RT_REG_SZ, nullptr,
                        version, &size);
-        EXPECT_EQ(std::wstring(version), L"2.4.0");
-    }
+        return std::wstring(version);
+    };
+    wchar_t* local = nullptr;
+    ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local);
+    const fs::path installed_file = fs::path(local) / L"TevraRemoteDemo\\tevra-demo.txt";
+    ::CoTaskMemFree(local);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TevraRemoteDemo");
+    const std::wstring msi = L"%U\\3.1\\demo.msi";
+    run_rows({{"real msiexec", apply_line(msi), {no_stand_in, {Op::copy, msi, demo}}, stored, 0, "", installed}});
+    EXPECT_EQ(recorded(), L"2.4.0");
+    EXPECT_TRUE(fs::exists(installed_file)) << installed_file;
+
+    wchar_t system[MAX_PATH];
+    const fs::path msiexec = std::wstring(system, ::GetSystemDirectoryW(system, MAX_PATH)) + L"\\msiexec.exe";
+    const std::wstring uninstall = L"msiexec /x \"" + (build_dir() / L"packages\\demo.msi").wstring() + L"\" /qn";
+    EXPECT_EQ(start(msiexec, uninstall, test_dir()).finish(), 0u);
+    EXPECT_EQ(recorded(), L"");
+    EXPECT_FALSE(fs::exists(installed_file)) << installed_file;
 }
 
 // Run in a prefix made without the Windows Installer (ctest makes one); skipped elsewhere.
