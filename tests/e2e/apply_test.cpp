@@ -1,6 +1,7 @@
 // Applying a staged package with the real updater: the stand-in installer where the outcome must be chosen, the
 // prefix's own Windows Installer on a real package. The outcome's texts are the unit table's; here one row per check.
 #include "harness.hpp"
+#include "platform.hpp"
 
 #include <shlobj.h>
 
@@ -63,12 +64,34 @@ TEST(Apply, OutcomeAndTrust) {
     run_rows({
         accepted("an unsigned package", {staged}, pkg, pkg),
         failed,
-        accepted("a signed package", {{Op::copy, pkg, L"%B\\packages\\demo-signed.msi"}}, pkg, pkg),
         refused("a text file named .msi", {{Op::text, pkg, L"no package\r\n"}}, pkg, invalid),
         // The system's text for the failed start, with its insert left as it is, then the code.
         refused("an installer that does not start", {staged, {Op::text, L"%D\\bin\\msiexec.exe", L"text"}}, pkg,
-                "Bad EXE format for %1. (os error 193)"),
+                os_error(193, "Bad EXE format for %1.")),
     });
+}
+
+// A signature that Wine takes as valid and Windows refuses.
+void signed_package(const std::string& package) {
+    const std::vector<Step> setup = {{Op::copy, pkg, L"%B\\packages\\" + std::wstring(package.begin(), package.end())}};
+    run_rows({expects_wine() ? accepted(package, setup, pkg, pkg) : refused(package, setup, pkg, invalid)});
+}
+TEST(Apply, SelfSignedPackage) { signed_package("demo-signed.msi"); }
+TEST(Apply, PackageAlteredAfterSigning) { signed_package("demo-altered.msi"); }
+
+// The stand-in installer renames the folder of the package that the updater holds.
+TEST(Apply, FolderRenameDuringHold) {
+    Row row = accepted("the package's folder", {staged, {Op::set, L"TEVRA_STUB_PROBE", L"folder"}}, pkg, pkg);
+    row.err += expects_wine() ? "folder rename 0\n" : "folder rename 5\n";
+    run_rows({row});
+}
+
+// Wine's GetFinalPathNameByHandleW fails for a path longer than about 260 units, whatever buffer it is given.
+TEST(Apply, StagingPathLongerThanMaxPath) {
+    const std::wstring long_pkg = L"%U\\" + std::wstring(120, L'a') + L"\\" + std::wstring(120, L'b') + L"\\pkg.msi";
+    const std::vector<Step> setup = {{Op::copy, long_pkg, demo}};
+    run_rows({expects_wine() ? refused("a long path", setup, long_pkg, os_error(234, "More data available."))
+                             : accepted("a long path", setup, long_pkg, long_pkg)});
 }
 
 // Containment goes by the path the file system reports, after links; the component rule is the unit table's.
@@ -85,8 +108,8 @@ TEST(Apply, OnlyWhatReallyLiesInTheStagingDirectory) {
         refused("no staging directory", {{Op::copy, L"%P\\pkg.msi", demo}}, L"%P\\pkg.msi", outside),
         refused("a directory", {{Op::dir, pkg}}, pkg, "msi not found"),
         refused("held without sharing: found, but not to be held", {staged, {Op::hold, pkg}}, pkg,
-                "Sharing violation. (os error 32)"),
-        refused("locked by another process", {staged, {Op::lock, pkg}}, pkg, "Lock violation. (os error 33)"),
+                os_error(32, "Sharing violation.")),
+        refused("locked by another process", {staged, {Op::lock, pkg}}, pkg, os_error(33, "Lock violation.")),
     });
 }
 
@@ -103,7 +126,7 @@ TEST(Apply, NothingBetweenCheckAndUse) {
         quoted,
         probed,
         accepted("a DLL planted beside the updater and in its working folder",
-                 {{Op::copy, pkg, L"%B\\packages\\demo-signed.msi"},
+                 {{Op::copy, pkg, L"%B\\packages\\demo.msi"},
                   {Op::copy, L"%D\\bin\\MSISIP.dll", planted},
                   {Op::copy, L"%D\\MSISIP.dll", planted}},
                  pkg, pkg),

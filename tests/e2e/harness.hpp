@@ -87,7 +87,8 @@ enum class Op {
 };
 struct Step {
     Op op;
-    // copy/link/hard_link: the source; text/expect: ASCII bytes; set/unset: path is the variable's name
+    // copy/link/hard_link: the source (a link the platform can't make skips the row); text/expect: ASCII bytes;
+    // set/unset: path is the variable's name
     std::wstring path, arg = {};
 };
 struct Row {

@@ -5,7 +5,8 @@
 //   TEVRA_STUB_STATE  the state file; unset (as in the process benchmark): it only exits
 //   TEVRA_STUB_EXIT   the exit code in decimal, 0 to 4294967295; 0 when unset
 //   TEVRA_STUB_PROBE  set: it also tries the package (its second argument) and reports on standard error its first
-//                     four bytes, then the errors of an open for writing and of a rename ("0": it worked)
+//                     four bytes, then the errors of an open for writing and of a rename ("0": it worked);
+//                     "folder": it renames the package's folder instead, and reports that error
 #include <windows.h>
 
 #include <cstdio>
@@ -38,10 +39,18 @@ void probe(const wchar_t* package) {
     write(::GetStdHandle(STD_ERROR_HANDLE), report.data(), DWORD(report.size()));
 }
 
+void rename_folder(const wchar_t* package) {
+    std::wstring folder(package);
+    folder.resize(folder.find_last_of(L'\\'));
+    const std::string report =
+        "folder rename " + error_after(::MoveFileExW(folder.c_str(), (folder + L"-moved").c_str(), 0)) + "\n";
+    write(::GetStdHandle(STD_ERROR_HANDLE), report.data(), DWORD(report.size()));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    static wchar_t state[32768], code[16];
+    static wchar_t state[32768], code[16], mode[16];
     static char found[65536];
     ::GetEnvironmentVariableW(L"TEVRA_STUB_EXIT", code, 16);
     if (::GetEnvironmentVariableW(L"TEVRA_STUB_STATE", state, 32768)) {
@@ -51,7 +60,8 @@ int wmain(int argc, wchar_t** argv) {
         const HANDLE file = ::CreateFileW(state, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         ::ReadFile(file, found, sizeof found, &size, nullptr);
         write(::GetStdHandle(STD_ERROR_HANDLE), found, size);
-        if (argc > 2 && ::GetEnvironmentVariableW(L"TEVRA_STUB_PROBE", nullptr, 0)) probe(argv[2]);
+        if (argc > 2 && ::GetEnvironmentVariableW(L"TEVRA_STUB_PROBE", mode, 16))
+            std::wcscmp(mode, L"folder") == 0 ? rename_folder(argv[2]) : probe(argv[2]);
         write(::CreateFileW(state, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr), "scribbled", 9);
     }
     ::ExitProcess(UINT(std::wcstoul(code, nullptr, 10)));
