@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-mapfile -t files < <(git ls-files 'src/*.c' 'src/*.cpp' 'src/*.hpp' 'tests/*.c' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 'bench/*.cpp')
+mapfile -t files < <(git ls-files 'scripts/*.cpp' 'src/*.c' 'src/*.cpp' 'src/*.hpp' 'tests/*.c' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 'bench/*.cpp')
 if [ "${1:-}" = --check ]; then
     clang-format-16 --dry-run --Werror "${files[@]}"
 else

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest libgtest-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 wixl osslsigncode openssl
+  wine wine64 wixl osslsigncode openssl zip unzip
   clang-16 libc++-16-dev libc++abi-16-dev libclang-rt-16-dev libfuzzer-16-dev clang-tidy-16 clang-format-16
 )
 missing=()
