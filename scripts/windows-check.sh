@@ -4,6 +4,8 @@
 #
 #   bash scripts/windows-check.sh [--out DIR]   builds DIR/TevraRemoteUpdater-<version>-windows-check.zip (DIR:
 #                                               build/windows-check) from the mingw build; prints its path last
+#   bash scripts/windows-check.sh --self-test   builds the kit, then runs it under Wine from a fresh folder
+#                                               (CI runs this after the test command)
 #
 # The zip mirrors the build directory's layout, which the tests expect around them: the updater, the test programs,
 # the stand-in installer, planted\MSISIP.dll and packages\ (its keys and certificates left out), and at the root
@@ -14,7 +16,7 @@ fail() {
     echo "windows-check: $*" >&2
     exit 1
 }
-out=""
+out="" self_test=false
 while (($#)); do
     case $1 in
     --out)
@@ -22,11 +24,19 @@ while (($#)); do
         out=$(realpath -m -- "$2")
         shift 2
         ;;
-    *) fail "unknown option: $1 (usage: $0 [--out DIR])" ;;
+    --self-test)
+        self_test=true
+        shift
+        ;;
+    *) fail "unknown option: $1 (usage: $0 [--out DIR] | --self-test)" ;;
     esac
 done
 cd "$(dirname "$0")/.."
 project=$PWD
+
+if $self_test; then
+    exec bash scripts/windows-check/self_test.sh
+fi
 
 out=${out:-$project/build/windows-check}
 bash scripts/setup.sh >&2
