@@ -10,21 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 project=$PWD
 started=$SECONDS
-# shellcheck source=scripts/wine-env.sh
-source scripts/wine-env.sh
-tmp=$(mktemp -d)
-trap 'wine_stop; rm -rf "$tmp"' EXIT
-
-passed=0 failed=0
-# check NAME COMMAND...: one check, counted, and named when it fails.
-check() {
-    if "${@:2}" >/dev/null 2>&1; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $1" >&2
-    fi
-}
+# shellcheck source=scripts/checks.sh
+source scripts/checks.sh
 # check_cmd NAME ARGS...: check.cmd ARGS in the kit's folder; its output (LF line ends) in $tmp/NAME.out and .err,
 # its status in $status.
 check_cmd() {
@@ -34,7 +21,6 @@ check_cmd() {
     tr -d '\r' <"$tmp/$1.raw" >"$tmp/$1.out"
     echo "check.cmd${2:+ ${*:2}}: status $status, $(tail -n 1 "$tmp/$1.out")"
 }
-has() { grep -qF -- "$2" "$1"; }
 # failed_tests FILE: the tests GoogleTest's output in FILE calls failed, one per line, sorted.
 failed_tests() { sed -n 's/^\[  FAILED  \] \([^ ,]*\).*/\1/p' "$1" | sed '/^[0-9]*$/d' | LC_ALL=C sort -u; }
 

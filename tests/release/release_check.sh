@@ -6,27 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash scripts/setup.sh
-# shellcheck source=scripts/wine-env.sh
-source scripts/wine-env.sh
-tmp=$(mktemp -d)
-trap 'wine_stop; rm -rf "$tmp"' EXIT
-
-passed=0 failed=0
-# check NAME COMMAND...: one check, counted, and named when it fails.
-check() {
-    if "${@:2}" >/dev/null 2>&1; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $1" >&2
-    fi
-}
+# shellcheck source=scripts/checks.sh
+source scripts/checks.sh
 # release CLONE ARGS...: scripts/release.sh of CLONE; its output in $tmp/stdout and $tmp/stderr, its status in $status.
 release() {
     status=0
     bash "$1/scripts/release.sh" "${@:2}" </dev/null >"$tmp/stdout" 2>"$tmp/stderr" || status=$?
 }
-has() { grep -qF -- "$2" "$1"; }
 same() { cmp -s -- "$1" "$2"; }
 sha() { sha256sum <"$1" | cut -c1-64; }
 sums_hold() { (cd "$1" && sha256sum --strict -c SHA256SUMS); }
